@@ -1,0 +1,48 @@
+// File-system operations. Paths are narrow text (Shift_JIS bytes on Windows, passed through
+// unchanged on POSIX).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zelka {
+
+struct DirectoryEntry {
+  std::string name;           // file name only
+  bool isDirectory = false;
+  std::int64_t lastWriteTime = 0;  // seconds since the epoch
+};
+
+// Lists the entries of a directory whose names match a pattern made of a file-name
+// wildcard ("*" and "*.ext" are what callers use; matching of the extension is
+// case-insensitive as on Windows). "." and ".." are not listed. Returns nullopt when the
+// directory cannot be read.
+std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& directory,
+                                                         const std::string& pattern);
+
+bool fileExists(const std::string& path);
+bool makeDirectory(const std::string& path);   // one level; false when it fails (an existing
+                                               // directory also answers false)
+bool deleteFile(const std::string& path);
+bool moveFile(const std::string& from, const std::string& to);  // fails when `to` exists
+
+// Reads a whole file; nullopt when it cannot be opened.
+std::optional<std::string> readFile(const std::string& path);
+
+// Replaces the file crash-safely: writes a temporary file beside the target, flushes it to
+// disk, then renames it over the target. A kill at any moment leaves the old or the new
+// content, never a truncated file. Returns false when any step fails (the target is then
+// unchanged and the temporary file removed).
+bool replaceFileAtomically(const std::string& path, const std::string& content);
+
+// The suffix of the temporary files replaceFileAtomically writes; leftovers from a killed
+// process can be recognised and removed.
+extern const char* const kTemporarySuffix;
+
+// Renames a file aside as "<path>.broken-YYYYMMDDTHHMMSS" (with a counter when that name is
+// taken) and returns the new name; nullopt when the rename fails.
+std::optional<std::string> moveAside(const std::string& path);
+
+}  // namespace zelka

@@ -1,0 +1,142 @@
+// The XML document wrapper every store and the configuration go through. It gives the stores
+// a load that starts a fresh document when the file is missing, a crash-safe save back to the
+// file the document came from, and element lists kept sorted by a key attribute, searched by
+// bisection (the i-th element child is reached in O(1) through an index the wrapper keeps up
+// to date) and extended by sorted insertion. Names and values are UTF-16; files are Shift_JIS
+// (or UTF-8 when they declare no encoding). Data values are never pasted into query text:
+// keyed lookups compare attributes directly.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace zelka {
+
+enum class XmlOpenResult : int { Failed = 0, Loaded = 1, Created = -1 };
+
+// What open does with a file that exists but does not parse.
+enum class BrokenFilePolicy {
+  KeepAside,  // rename it aside ("<file>.broken-<time>") and start a fresh document (stores)
+  Fail,       // leave it untouched and report Failed (the configuration)
+};
+
+// A failing DOM operation (an empty handle where an element is needed, and the like).
+class XmlError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// UTF-16 code-unit order, unsigned, shorter prefix first (the key order of sorted lists).
+int compareKeys(std::u16string_view a, std::u16string_view b);
+
+class XmlDocument;
+struct XmlDocumentImpl;
+
+// A small value handle on one element of a document, or on nothing. Copying is cheap; the
+// handle stays valid while its element is in the document and the document lives.
+class XmlElement {
+ public:
+  XmlElement() = default;
+
+  bool empty() const { return node_ == nullptr; }
+  explicit operator bool() const { return !empty(); }
+  bool operator==(const XmlElement& other) const { return node_ == other.node_; }
+
+  std::u16string tagName() const;
+
+  // Attribute access. attribute() answers nullopt when the attribute is missing.
+  std::optional<std::u16string> attribute(std::u16string_view name) const;
+  void setAttribute(std::u16string_view name, std::u16string_view value);
+  void setAttributeNumber(std::u16string_view name, double value);       // "%.15e"
+  void setAttributeInteger(std::u16string_view name, long long value);   // "%d"
+  // Reads a floating-point attribute with strtod semantics. A missing attribute, or one
+  // whose value is not finite, is written back as 0 and 0 is answered.
+  double numberAttribute(std::u16string_view name);
+
+  // Tree walks over element children only (comments, text and processing instructions are
+  // never returned). parent() is empty for the document's top-level elements.
+  XmlElement parent() const;
+  std::size_t childCount() const;
+  XmlElement child(std::size_t index) const;  // O(1); empty when out of range
+  XmlElement firstChild() const;
+  XmlElement nextSibling() const;
+  // The first element child with the tag (empty tag: any).
+  XmlElement findChild(std::u16string_view tag) const;
+  // The first element child with the tag (empty tag: any) whose attribute equals value.
+  XmlElement findChildWithAttribute(std::u16string_view tag, std::u16string_view attribute,
+                                    std::u16string_view value) const;
+
+  // Keyed children: element children ordered ascending by keyAttribute in compareKeys order.
+  struct KeyLookup {
+    XmlElement match;      // the child carrying the key, or empty
+    XmlElement neighbour;  // without a match: the child before which the key belongs, or
+                           // empty for the end of the list
+  };
+  KeyLookup findChildByKey(std::u16string_view keyAttribute, std::u16string_view key) const;
+  // Creates <tag keyAttribute="key"/> at its sorted place. Empty (and nothing inserted) when
+  // a child with that key exists.
+  XmlElement insertSorted(std::u16string_view tag, std::u16string_view keyAttribute,
+                          std::u16string_view key);
+  // A key that no child carries: prefix + "%08X" of the millisecond tick count + "%08X" of
+  // the calendar second, counting the second up until it is free.
+  std::u16string makeUniqueKey(std::u16string_view keyAttribute, std::u16string_view prefix) const;
+
+  // Structural edits; each returns the new element.
+  XmlElement appendChild(std::u16string_view tag);
+  XmlElement prependChild(std::u16string_view tag);
+  XmlElement insertChildBefore(std::u16string_view tag, const XmlElement& reference);
+  // Removes this element (and its subtree) from its parent; the handle becomes empty.
+  bool remove();
+
+ private:
+  friend class XmlDocument;
+  friend struct XmlDocumentImpl;
+  XmlElement(XmlDocumentImpl* doc, void* node) : doc_(doc), node_(node) {}
+  XmlDocumentImpl* doc_ = nullptr;
+  void* node_ = nullptr;  // pugi::xml_node_struct*
+};
+
+// One XML document bound to the file it was loaded from.
+class XmlDocument {
+ public:
+  XmlDocument();
+  virtual ~XmlDocument();
+  XmlDocument(const XmlDocument&) = delete;
+  XmlDocument& operator=(const XmlDocument&) = delete;
+
+  // Opens the file. Loaded: the file parsed; the document is bound to it. Created: the file
+  // was missing (or broken and kept aside by the policy); the document holds only the
+  // declaration version='1.0' encoding='<encoding>' and is bound to no file. Failed: no path,
+  // a file that exists but cannot be read, or a broken file under BrokenFilePolicy::Fail.
+  // Leftover temporary files of an interrupted save of this path are removed.
+  XmlOpenResult open(const std::u16string& path, const std::u16string& encoding = u"Shift_JIS",
+                     BrokenFilePolicy policy = BrokenFilePolicy::KeepAside);
+  // Same, from text already in memory (tests and tools); the document is bound to no file.
+  XmlOpenResult openFromText(std::string_view bytes);
+
+  // Writes the document crash-safely to the path, or without a path to the file it is bound
+  // to; false when there is no document or no known file. The file is written in the encoding
+  // its declaration names; characters that encoding cannot hold become character references.
+  // A save to a path binds the document to it.
+  bool save(const std::optional<std::u16string>& path = std::nullopt);
+  // The serialised bytes a save would write.
+  std::string serialize() const;
+
+  bool hasDocument() const;
+  const std::u16string& boundPath() const;
+
+  // Top-level elements of the document.
+  XmlElement documentElement(std::u16string_view tag) const;  // first top-level with tag
+  XmlElement documentElementWithAttribute(std::u16string_view tag, std::u16string_view attribute,
+                                          std::u16string_view value) const;
+  XmlElement appendDocumentElement(std::u16string_view tag);
+
+ private:
+  std::unique_ptr<XmlDocumentImpl> impl_;
+};
+
+}  // namespace zelka

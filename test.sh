@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds Zelka and runs every test: a normal build, then the whole suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the thread tests under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")"
+tools/ensure-packages.sh
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+(cd build && ctest --output-on-failure -j "$jobs" --timeout 300)
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELKA_SANITIZE=ON -DZELKA_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$jobs"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+   ctest --output-on-failure -j "$jobs" --timeout 600)
+
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELKA_TSAN=ON -DZELKA_BENCH=OFF >/dev/null
+cmake --build build-tsan -j "$jobs"
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j "$jobs" --timeout 600 -R 'Think')
