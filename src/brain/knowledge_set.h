@@ -1,0 +1,49 @@
+// The knowledge set owns everything the ghost learned: the bind network, the word index, the
+// sentence journal and the neuron network, loaded together from the learning directory and
+// saved together (destruction saves them in reverse order). It also carries the random
+// generator association draws on and the think thread.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "brain/neuron_network.h"
+#include "brain/think_thread.h"
+#include "knowledge/bind_network.h"
+#include "knowledge/sentence_journal.h"
+#include "knowledge/word_index.h"
+#include "util/mt19937.h"
+
+namespace zelka {
+
+class ZelkaConfig;
+
+class KnowledgeSet {
+ public:
+  KnowledgeSet();    // generator seeded from the clock; think phase 1
+  ~KnowledgeSet();   // stops thinking, then destroys (and so saves) neuron, journal, index, bind
+
+  bool load(const std::u16string& moduleDirectory, const ZelkaConfig* config);
+  bool save();
+  std::int32_t randomUpTo(std::uint32_t n);   // 0 for n = 0, else 1..n
+
+  BindNetworkStore& bindNetwork() { return bind_; }
+  WordIndexStore& wordIndex() { return index_; }
+  SentenceJournalStore& sentenceJournal() { return journal_; }
+  NeuronNetwork& neuronNetwork() { return neurons_; }
+  ThinkThread& thinking() { return think_; }
+  const std::u16string& learningDirectory() const { return learningDirectory_; }
+
+ private:
+  const ZelkaConfig* config_ = nullptr;
+  BindNetworkStore bind_;
+  WordIndexStore index_;
+  SentenceJournalStore journal_;
+  NeuronNetwork neurons_;
+  Mt19937 random_;
+  ThinkThread think_;   // declared last: destroyed (joined) before any store
+  std::u16string learningDirectory_;
+};
+
+}  // namespace zelka
