@@ -1,0 +1,78 @@
+// The learning engine starts what the ghost has learned: it reads its own copy of the
+// configuration, creates and loads the knowledge set from the learning directory and imports
+// every new dictionary file ("*.mem") of the vendor directory, moving each into "learned/".
+// It forwards the think operations of the knowledge set to the protocol front and answers the
+// script language's association and unification queries.
+//
+// Without a knowledge set (start failed or never ran) every forward answers a neutral value:
+// phase 1, result 0, ticks 0, false, and thinkNow refuses (2 or 3 by the caller's queue).
+// shutdown() destroys the knowledge set (its stores save themselves) and then the
+// configuration; it is idempotent and the destructor calls it.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "script/knowledge_queries.h"
+#include "util/changed_files.h"
+
+namespace zelka {
+
+class KnowledgeSet;
+class ZelkaConfig;
+
+class LearningEngine : public KnowledgeQueries {
+ public:
+  LearningEngine();
+  ~LearningEngine() override;
+  LearningEngine(const LearningEngine&) = delete;
+  LearningEngine& operator=(const LearningEngine&) = delete;
+
+  // Reads moduleDirectory + "zelkaconf.xml", loads the knowledge set and imports the changed
+  // dictionary files. Answers the knowledge set's load result; false without creating a
+  // knowledge set when the directory is empty or the configuration cannot be read. A second
+  // start shuts the first one down before it begins.
+  bool start(const std::u16string& moduleDirectory);
+  void shutdown();
+
+  KnowledgeSet* knowledgeSet() { return knowledge_.get(); }
+  const ZelkaConfig* configuration() const { return config_.get(); }
+  const std::u16string& moduleDirectory() const { return moduleDirectory_; }
+
+  // Dictionary files of the last start that were imported but could not be moved into
+  // "learned/" (they stay in the vendor directory and are imported again at the next start).
+  const std::vector<std::string>& unmovedDictionaries() const { return unmoved_; }
+
+  // Think forwards.
+  int thinkPhase() const;
+  int tickThinking();
+  int acceptThinking(int level) override;
+  int thinkResult() const override;
+  int thinkTicks() const;
+  int thinkWait() const;
+  // Copies the last threaded pass's segments into out; false (out untouched) while a pass
+  // runs (phase 0).
+  bool takeSegments(std::deque<std::u16string>& out);
+  // Starts a threaded pass when none runs (phase not 0) and waits up to timeoutMs; true when
+  // it was asked to start. The caller reads the phase afterwards.
+  bool startThinking(const std::u16string& sender, const std::u16string& securityLevel,
+                     const std::u16string& text, int timeoutMs);
+  int thinkNow(const std::u16string& sender, const std::u16string& securityLevel,
+               const std::u16string& text, std::deque<std::u16string>& segments) override;
+
+  // Script entry points: split the argument text and associate / unify (see
+  // brain/concept_learning.h). The word is meaningful only when true is answered.
+  bool associateCall(const std::u16string& argument, std::u16string& word) override;
+  bool unifyCall(const std::u16string& argument, std::u16string& word, bool swap) override;
+
+ private:
+  std::u16string moduleDirectory_;
+  std::unique_ptr<ZelkaConfig> config_;
+  std::unique_ptr<KnowledgeSet> knowledge_;   // refers to *config_; destroyed first
+  FileTimeMap fileTimes_;
+  std::vector<std::string> unmoved_;
+};
+
+}  // namespace zelka
