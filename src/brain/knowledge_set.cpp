@@ -1,0 +1,81 @@
+#include "brain/knowledge_set.h"
+
+#include "config/zelka_config.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/text_codec.h"
+#include "util/number_text.h"
+
+namespace zelka {
+namespace {
+
+// The think wait the configuration gives when it names none.
+constexpr int kDefaultThinkWait = 5;
+// The configured think wait is read from at most this many bytes of its narrow text.
+constexpr std::size_t kThinkWaitTextLimit = 19;
+
+template <typename Store>
+bool loadStore(Store& store, const std::u16string& path) {
+  try {
+    return store.load(path);
+  } catch (const XmlError&) {
+    return false;
+  }
+}
+
+bool saveStore(XmlDocument& store) {
+  try {
+    return store.save();
+  } catch (const XmlError&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+KnowledgeSet::KnowledgeSet()
+    : random_(static_cast<std::uint32_t>(secondsSinceEpoch())), think_(bind_) {}
+
+// Members go in reverse order of declaration: the think thread is stopped and joined first,
+// then the neuron network, the sentence journal, the word index and the bind network each
+// save themselves to their files.
+KnowledgeSet::~KnowledgeSet() = default;
+
+bool KnowledgeSet::load(const std::u16string& moduleDirectory, const ZelkaConfig* config) {
+  if (config == nullptr) return false;
+  config_ = config;
+  // The configured value is appended as it stands: it carries its own trailing separator.
+  learningDirectory_ = moduleDirectory + config->directory(u"Directory", u"learning");
+  makeDirectory(toNarrow(learningDirectory_));  // an existing directory is fine
+
+  bool ok = loadStore(bind_, learningDirectory_ + u"bind.xml");
+  ok = loadStore(index_, learningDirectory_ + u"index.xml") && ok;
+  ok = loadStore(journal_, learningDirectory_ + u"journal.xml") && ok;
+  ok = loadStore(neurons_, learningDirectory_ + u"neuron.xml") && ok;
+
+  if (ok) {
+    std::string wait = toNarrow(config->profile(u"think_wait"));
+    if (wait.size() > kThinkWaitTextLimit) wait.resize(kThinkWaitTextLimit);
+    think_.setThinkWait(parseInt32Prefix(wait));
+  } else {
+    // A store that failed to load leaves the set usable; thinking then gets the default wait
+    // rather than whatever an earlier load left.
+    think_.setThinkWait(kDefaultThinkWait);
+  }
+  return ok;
+}
+
+bool KnowledgeSet::save() {
+  bool ok = saveStore(bind_);
+  ok = saveStore(index_) && ok;
+  ok = saveStore(journal_) && ok;
+  ok = saveStore(neurons_) && ok;
+  return ok;
+}
+
+std::int32_t KnowledgeSet::randomUpTo(std::uint32_t n) {
+  if (n == 0) return 0;
+  return static_cast<std::int32_t>(1 + random_.next() % n);
+}
+
+}  // namespace zelka

@@ -1,0 +1,167 @@
+#include "brain/neuron_network.h"
+
+#include <algorithm>
+
+#include "platform/clock.h"
+
+namespace zelka {
+namespace {
+
+constexpr std::u16string_view kNeuronStructure = u"NeuronStructure";
+constexpr std::u16string_view kNeuron = u"Neuron";
+constexpr std::u16string_view kExpressions = u"Expressions";
+constexpr std::u16string_view kExpression = u"Expression";
+constexpr std::u16string_view kUpwardNetwork = u"UpwardNetowrk";
+constexpr std::u16string_view kDownwardNetwork = u"DownwardNetowrk";
+constexpr std::u16string_view kConcept = u"Concept";
+constexpr std::u16string_view kBind = u"Bind";
+constexpr std::u16string_view kSynapse = u"Synapse";
+constexpr std::u16string_view kName = u"name";
+constexpr std::u16string_view kLifetime = u"lifetime";
+constexpr std::u16string_view kDistance = u"distance";
+constexpr std::u16string_view kNeuronPrefix = u"NEUR";
+
+std::u16string_view directionName(int direction) {
+  return direction == kUpward ? kUpwardNetwork : kDownwardNetwork;
+}
+
+std::u16string_view groupName(int kind) { return kind == kBindLink ? kBind : kConcept; }
+
+long long lifetimeFromNow() { return secondsSinceEpoch() + kNeuronLifetimeSeconds; }
+
+// The child with the tag, created at the end when it is missing.
+XmlElement childOrAppend(const XmlElement& parent, std::u16string_view tag) {
+  XmlElement found = parent.findChild(tag);
+  if (!found.empty()) return found;
+  XmlElement p = parent;
+  return p.appendChild(tag);
+}
+
+// The link group of a direction and kind, created on first use (a hand-edited neuron that
+// lost its direction element gets it back).
+XmlElement linkGroup(const XmlElement& neuron, int direction, int kind) {
+  return childOrAppend(childOrAppend(neuron, directionName(direction)), groupName(kind));
+}
+
+// Removes every child with the tag whose "name" equals the text, comparing attributes.
+void removeNamed(const XmlElement& parent, std::u16string_view tag, std::u16string_view name) {
+  for (XmlElement e = parent.findChildWithAttribute(tag, kName, name); !e.empty();
+       e = parent.findChildWithAttribute(tag, kName, name)) {
+    e.remove();
+  }
+}
+
+}  // namespace
+
+std::u16string Neuron::name() const {
+  if (element_.empty()) return {};
+  try {
+    return element_.attribute(kName).value_or(std::u16string());
+  } catch (const XmlError&) {
+    return {};
+  }
+}
+
+std::u16string Neuron::firstExpression() const {
+  if (element_.empty()) return {};
+  XmlElement expressions = element_.findChild(kExpressions);
+  if (expressions.empty()) return {};
+  XmlElement first = expressions.findChild(kExpression);
+  if (first.empty()) return {};
+  return first.attribute(kName).value_or(std::u16string());
+}
+
+int Neuron::addExpressions(const std::vector<std::u16string>& texts) {
+  if (element_.empty()) return 0;
+  XmlElement expressions = element_.findChild(kExpressions);
+  if (expressions.empty()) expressions = element_.prependChild(kExpressions);
+  // The list is in recency order, not sorted, so an older copy of a text is looked for
+  // linearly; it is moved to the front rather than left behind as a duplicate.
+  for (const std::u16string& text : texts) removeNamed(expressions, kExpression, text);
+  int inserted = 0;
+  for (auto it = texts.rbegin(); it != texts.rend(); ++it) {
+    // An empty text says nothing; a text repeated in the list is written once, at the place
+    // of its first occurrence.
+    if (it->empty() || std::find(it + 1, texts.rend(), *it) != texts.rend()) continue;
+    XmlElement e = expressions.prependChild(kExpression);
+    e.setAttribute(kName, *it);
+    ++inserted;
+  }
+  return inserted;
+}
+
+bool Neuron::connect(int direction, int kind, std::u16string_view target) {
+  if (element_.empty()) return false;
+  XmlElement group = linkGroup(element_, direction, kind);
+  // A synapse standing directly under the direction element (outside any group) is a stray
+  // and goes; one inside the group is kept as it is.
+  removeNamed(element_.findChild(directionName(direction)), kSynapse, target);
+  if (target.empty()) return false;
+  XmlElement synapse = group.insertSorted(kSynapse, kName, target);
+  if (!synapse.empty()) {
+    synapse.setAttributeNumber(kDistance, 1.0);
+    synapse.setAttributeInteger(kLifetime, lifetimeFromNow());
+  }
+  return true;
+}
+
+int Neuron::collectLinks(int direction, int kind, std::set<std::u16string>& out) {
+  if (element_.empty()) return 0;
+  XmlElement group = linkGroup(element_, direction, kind);
+  int visited = 0;
+  for (XmlElement s = group.firstChild(); !s.empty(); s = s.nextSibling()) {
+    if (s.tagName() != kSynapse) continue;
+    ++visited;
+    try {
+      if (std::optional<std::u16string> n = s.attribute(kName)) out.insert(std::move(*n));
+    } catch (const XmlError&) {
+      // An unreadable link is skipped.
+    }
+  }
+  return visited;
+}
+
+NeuronNetwork::~NeuronNetwork() {
+  try {
+    save();
+  } catch (...) {
+    // Destruction never fails; the knowledge set's explicit save reports errors.
+  }
+}
+
+bool NeuronNetwork::load(const std::u16string& path, const std::u16string& encoding) {
+  switch (open(path, encoding)) {
+    case XmlOpenResult::Failed: return false;
+    case XmlOpenResult::Loaded: return true;
+    case XmlOpenResult::Created: break;
+  }
+  appendDocumentElement(kNeuronStructure);
+  save(path);
+  return open(path, encoding) == XmlOpenResult::Loaded;
+}
+
+XmlElement NeuronNetwork::structureRoot() const {
+  if (!hasDocument()) return XmlElement();
+  return documentElement(kNeuronStructure);
+}
+
+Neuron NeuronNetwork::findNeuron(std::u16string_view name) const {
+  XmlElement root = structureRoot();
+  if (root.empty() || name.empty()) return Neuron();
+  return Neuron(root.findChildByKey(kName, name).match);
+}
+
+Neuron NeuronNetwork::createNeuron() {
+  XmlElement root = structureRoot();
+  if (root.empty()) return Neuron();
+  std::u16string id = root.makeUniqueKey(kName, kNeuronPrefix);
+  XmlElement neuron = root.insertSorted(kNeuron, kName, id);
+  if (neuron.empty()) return Neuron();
+  neuron.setAttributeInteger(kLifetime, lifetimeFromNow());
+  neuron.appendChild(kExpressions);
+  neuron.appendChild(kUpwardNetwork);
+  neuron.appendChild(kDownwardNetwork);
+  return Neuron(neuron);
+}
+
+}  // namespace zelka

@@ -1,0 +1,165 @@
+#include "knowledge/bind_network.h"
+
+#include <cmath>
+#include <limits>
+
+namespace zelka {
+namespace {
+
+constexpr std::u16string_view kBind = u"Bind";
+constexpr std::u16string_view kName = u"name";
+constexpr std::u16string_view kDistance = u"distance";
+constexpr std::u16string_view kTotal = u"total";
+constexpr std::u16string_view kRoot = u"root";
+
+// Children farther than this are dropped when their parent is reinforced.
+constexpr double kPruneDistance = 1.5;
+
+// The distance written for a link whose share cannot be expressed (a count of zero or below,
+// only reachable from a hand-edited total). Writing infinity or NaN would read back as 1 (the
+// text of an infinity starts with "1."), reviving the dead link; a huge finite distance keeps
+// it out of every lookup and lets the next prune remove it.
+constexpr double kUnreachableDistance = 1.0e300;
+
+double finiteDistance(double d) {
+  return std::isfinite(d) ? d : kUnreachableDistance;
+}
+
+double limitForMode(int mode) {
+  switch (mode) {
+    case 1: return 0.5;
+    case 2: return 1.5;
+    default: return 100.0;
+  }
+}
+
+bool isBind(const XmlElement& e) { return e.tagName() == kBind; }
+
+// Every count under a parent keeps its value while the parent's total grows from T to T + 1:
+// each sibling's distance is recomputed against the new total. `skip` (the node whose own
+// distance the caller sets afterwards) is left out.
+void rescaleSiblings(XmlElement& parent, const XmlElement& skip, double T) {
+  for (XmlElement s = parent.firstChild(); !s.empty(); s = s.nextSibling()) {
+    if (s == skip || !isBind(s)) continue;
+    double count = T * std::pow(10.0, -s.numberAttribute(kDistance));
+    s.setAttributeNumber(kDistance, finiteDistance(std::fabs(std::log10(count / (T + 1.0)))));
+  }
+}
+
+// Removes the children of node that have become too rare to follow. Removing one never
+// changes another's distance, so one pass finds exactly the children a restarting walk would.
+int pruneChildren(XmlElement& node) {
+  int removed = 0;
+  XmlElement c = node.firstChild();
+  while (!c.empty()) {
+    XmlElement next = c.nextSibling();
+    if (isBind(c) && c.attribute(kName) != std::optional<std::u16string>(kRoot) &&
+        c.numberAttribute(kDistance) > kPruneDistance) {
+      c.remove();
+      ++removed;
+    }
+    c = next;
+  }
+  return removed;
+}
+
+// Registration and reinforcement share the rest: rescale the siblings, prune the node's
+// children, count the passage in the parent's total, then give the node its new distance.
+void registerPassage(XmlElement& node, XmlElement& parent, double T, double newDistance) {
+  rescaleSiblings(parent, node, T);
+  pruneChildren(node);
+  parent.setAttributeNumber(kTotal, T + 1.0);
+  node.setAttributeNumber(kDistance, finiteDistance(newDistance));
+}
+
+}  // namespace
+
+std::optional<std::u16string> BindNode::name() const {
+  if (element_.empty()) return std::nullopt;
+  try {
+    return element_.attribute(kName);
+  } catch (const XmlError&) {
+    return std::nullopt;
+  }
+}
+
+double BindNode::distance() {
+  if (element_.empty()) return 0.0;
+  return element_.numberAttribute(kDistance);
+}
+
+double BindNode::total() {
+  if (element_.empty()) return 0.0;
+  return element_.numberAttribute(kTotal);
+}
+
+bool BindNode::setDistance(double value) {
+  if (element_.empty()) return false;
+  element_.setAttributeNumber(kDistance, value);
+  return true;
+}
+
+bool BindNode::setTotal(double value) {
+  if (element_.empty()) return false;
+  element_.setAttributeNumber(kTotal, value);
+  return true;
+}
+
+BindNode BindNode::findChild(std::u16string_view name, int mode) const {
+  if (element_.empty()) return BindNode();
+  XmlElement child = element_.findChildByKey(kName, name).match;
+  if (child.empty() || child.numberAttribute(kDistance) > limitForMode(mode)) return BindNode();
+  return BindNode(child);
+}
+
+bool BindNode::addChild(const BindNode& parent, std::u16string_view name) {
+  element_ = XmlElement();
+  if (parent.empty()) return false;
+  XmlElement p = parent.element();
+  XmlElement child = p.insertSorted(kBind, kName, name);
+  if (child.empty()) return false;  // a child of that name exists; nothing changed
+  child.setAttributeNumber(kDistance, 1.0);
+  child.setAttributeNumber(kTotal, 0.0);
+  element_ = child;
+  double T = p.numberAttribute(kTotal);
+  registerPassage(child, p, T, std::fabs(std::log10(1.0 / (T + 1.0))));
+  return true;
+}
+
+bool BindNode::reinforce() {
+  if (element_.empty()) return false;
+  XmlElement p = element_.parent();
+  if (p.empty()) return false;  // the root hangs under the document
+  double T = p.numberAttribute(kTotal);
+  double count = T * std::pow(10.0, -element_.numberAttribute(kDistance));
+  registerPassage(element_, p, T, std::fabs(std::log10((count + 1.0) / (T + 1.0))));
+  return true;
+}
+
+BindNetworkStore::~BindNetworkStore() {
+  try {
+    save();
+  } catch (...) {
+    // Destruction never fails; the knowledge set's explicit save reports errors.
+  }
+}
+
+bool BindNetworkStore::load(const std::u16string& path, const std::u16string& encoding) {
+  switch (open(path, encoding)) {
+    case XmlOpenResult::Failed: return false;
+    case XmlOpenResult::Loaded: return true;
+    case XmlOpenResult::Created: break;
+  }
+  XmlElement root = appendDocumentElement(kBind);
+  root.setAttribute(kName, kRoot);
+  root.setAttributeNumber(kTotal, 0.0);
+  save(path);
+  return open(path, encoding) == XmlOpenResult::Loaded;
+}
+
+BindNode BindNetworkStore::root() const {
+  if (!hasDocument()) return BindNode();
+  return BindNode(documentElementWithAttribute(kBind, kName, kRoot));
+}
+
+}  // namespace zelka
