@@ -24,7 +24,9 @@ enum class BrokenFilePolicy {
   Fail,       // leave it untouched and report Failed (the configuration)
 };
 
-// A failing DOM operation (an empty handle where an element is needed, and the like).
+// A failing DOM operation: an edit through an empty handle, an empty tag or attribute name, a
+// reference element that is not a child, exhausted memory. Queries on an empty handle never
+// throw; they answer empty, nullopt or 0.
 class XmlError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -35,9 +37,15 @@ int compareKeys(std::u16string_view a, std::u16string_view b);
 
 class XmlDocument;
 struct XmlDocumentImpl;
+struct XmlKeyLookup;
 
 // A small value handle on one element of a document, or on nothing. Copying is cheap; the
-// handle stays valid while its element is in the document and the document lives.
+// handle stays valid while its element is in the document and the document lives (opening
+// the document again invalidates every handle).
+//
+// Text XML cannot carry (C0 controls other than tab, line feed and carriage return, unpaired
+// surrogates, U+FFFE, U+FFFF) is stored as U+FFFD; keys are cleaned the same way before they
+// are compared, so what was stored is found again with the text it was stored with.
 class XmlElement {
  public:
   XmlElement() = default;
@@ -71,11 +79,13 @@ class XmlElement {
                                     std::u16string_view value) const;
 
   // Keyed children: element children ordered ascending by keyAttribute in compareKeys order.
-  struct KeyLookup {
-    XmlElement match;      // the child carrying the key, or empty
-    XmlElement neighbour;  // without a match: the child before which the key belongs, or
-                           // empty for the end of the list
-  };
+  // Lists a hand edit left in disorder are handled so that nothing stalls or gets lost: the
+  // first keyed lookup on a parent whose keyed children are out of order stable-sorts its
+  // element children in the document (comments and text stay in the parent); elements without
+  // the key attribute sort after all keyed ones and are never matched; of equal keys the first
+  // in document order is the one found, the others are kept untouched. Children inserted or
+  // re-keyed out of order through the other edits are sorted again at the next keyed lookup.
+  using KeyLookup = XmlKeyLookup;
   KeyLookup findChildByKey(std::u16string_view keyAttribute, std::u16string_view key) const;
   // Creates <tag keyAttribute="key"/> at its sorted place. Empty (and nothing inserted) when
   // a child with that key exists.
@@ -100,6 +110,13 @@ class XmlElement {
   void* node_ = nullptr;  // pugi::xml_node_struct*
 };
 
+// The answer of a keyed lookup (XmlElement::KeyLookup).
+struct XmlKeyLookup {
+  XmlElement match;      // the child carrying the key, or empty
+  XmlElement neighbour;  // without a match: the child before which the key belongs, or
+                         // empty for the end of the list
+};
+
 // One XML document bound to the file it was loaded from.
 class XmlDocument {
  public:
@@ -112,7 +129,10 @@ class XmlDocument {
   // was missing (or broken and kept aside by the policy); the document holds only the
   // declaration version='1.0' encoding='<encoding>' and is bound to no file. Failed: no path,
   // a file that exists but cannot be read, or a broken file under BrokenFilePolicy::Fail.
-  // Leftover temporary files of an interrupted save of this path are removed.
+  // Under KeepAside, leftover temporary files of an interrupted save of this path are
+  // removed. The declared encoding is read: Shift_JIS and its aliases (decoded leniently as
+  // code page 932), UTF-8, or none (UTF-8); invalid UTF-8 or any other encoding counts as a
+  // file that does not parse. Document type declarations are skipped, never expanded.
   XmlOpenResult open(const std::u16string& path, const std::u16string& encoding = u"Shift_JIS",
                      BrokenFilePolicy policy = BrokenFilePolicy::KeepAside);
   // Same, from text already in memory (tests and tools); the document is bound to no file.
@@ -120,10 +140,12 @@ class XmlDocument {
 
   // Writes the document crash-safely to the path, or without a path to the file it is bound
   // to; false when there is no document or no known file. The file is written in the encoding
-  // its declaration names; characters that encoding cannot hold become character references.
+  // its declaration names; characters that encoding cannot hold become character references
+  // (in names '_', in comments and processing instructions '?', where XML has no way to write
+  // them). A declaration naming an encoding we cannot write makes the save fail (false).
   // A save to a path binds the document to it.
   bool save(const std::optional<std::u16string>& path = std::nullopt);
-  // The serialised bytes a save would write.
+  // The serialised bytes a save would write; empty when there is nothing we can write.
   std::string serialize() const;
 
   bool hasDocument() const;
@@ -133,6 +155,7 @@ class XmlDocument {
   XmlElement documentElement(std::u16string_view tag) const;  // first top-level with tag
   XmlElement documentElementWithAttribute(std::u16string_view tag, std::u16string_view attribute,
                                           std::u16string_view value) const;
+  // Throws XmlError when there is no document or it already has its element.
   XmlElement appendDocumentElement(std::u16string_view tag);
 
  private:

@@ -1,0 +1,1006 @@
+#include "xml/xml_document.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/text_codec.h"
+#include "util/number_text.h"
+
+namespace zelka {
+
+namespace {
+
+using NodePtr = pugi::xml_node_struct*;
+
+// Parents with at most this many element children and no index yet are searched linearly;
+// building an index for every small parent would cost more than it saves.
+constexpr std::size_t kLinearSearchLimit = 8;
+
+// Parse flags: keep the declaration (its encoding decides how the file is written back),
+// comments and processing instructions (hand edits survive a save). Document type
+// declarations are skipped, never interpreted: no entity is expanded or fetched.
+constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration |
+                                 pugi::parse_comments | pugi::parse_pi;
+
+enum class FileEncoding { Utf8, ShiftJis, Unknown };
+
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+FileEncoding encodingFromName(std::string_view name) {
+  static constexpr std::string_view kShiftJis[] = {
+      "shift_jis", "shift-jis", "sjis", "x-sjis", "ms_kanji",
+      "csshiftjis", "windows-31j", "cp932", "ms932"};
+  static constexpr std::string_view kUtf8[] = {"utf-8", "utf8"};
+  for (auto alias : kShiftJis) {
+    if (equalsIgnoringCase(name, alias)) return FileEncoding::ShiftJis;
+  }
+  for (auto alias : kUtf8) {
+    if (equalsIgnoringCase(name, alias)) return FileEncoding::Utf8;
+  }
+  return FileEncoding::Unknown;
+}
+
+bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The encoding named by the XML declaration at the start of the bytes (after any byte-order
+// mark); nullopt when there is no declaration or it names no encoding.
+std::optional<std::string_view> declaredEncoding(std::string_view bytes) {
+  if (bytes.size() < 6 || bytes.substr(0, 5) != "<?xml" || !isXmlSpace(bytes[5])) {
+    return std::nullopt;
+  }
+  std::size_t end = bytes.find("?>");
+  if (end == std::string_view::npos) return std::nullopt;
+  std::string_view decl = bytes.substr(5, end - 5);
+  std::size_t at = 0;
+  while ((at = decl.find("encoding", at)) != std::string_view::npos) {
+    std::size_t i = at + 8;
+    bool boundary = at > 0 && isXmlSpace(decl[at - 1]);
+    at = i;
+    if (!boundary) continue;
+    while (i < decl.size() && isXmlSpace(decl[i])) ++i;
+    if (i >= decl.size() || decl[i] != '=') continue;
+    ++i;
+    while (i < decl.size() && isXmlSpace(decl[i])) ++i;
+    if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) return std::string_view();
+    char quote = decl[i];
+    std::size_t close = decl.find(quote, i + 1);
+    if (close == std::string_view::npos) return std::string_view();
+    return decl.substr(i + 1, close - i - 1);
+  }
+  return std::nullopt;
+}
+
+// Strict UTF-8 check: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* end = p + s.size();
+  while (p < end) {
+    // Eight ASCII bytes at a time: the common case of markup and numbers.
+    while (end - p >= 8) {
+      std::uint64_t block;
+      std::memcpy(&block, p, 8);
+      if (block & 0x8080808080808080ULL) break;
+      p += 8;
+    }
+    if (p >= end) break;
+    unsigned c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    int length;
+    unsigned minimum;
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+      minimum = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      minimum = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      minimum = 0x10000;
+    } else {
+      return false;
+    }
+    if (end - p < length) return false;
+    unsigned cp = c & (0x7F >> length);
+    for (int k = 1; k < length; ++k) {
+      unsigned t = p[k];
+      if ((t & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (t & 0x3F);
+    }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    p += length;
+  }
+  return true;
+}
+
+// Turns file bytes into the UTF-8 text pugixml parses; nullopt when the bytes are not in an
+// encoding we read (an unknown declared encoding, invalid UTF-8, a UTF-16 file).
+std::optional<std::string> decodeFileBytes(std::string_view bytes) {
+  bool bom = bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF";
+  std::string_view body = bom ? bytes.substr(3) : bytes;
+  FileEncoding encoding = FileEncoding::Utf8;
+  if (auto name = declaredEncoding(body)) encoding = encodingFromName(*name);
+  if (bom && encoding != FileEncoding::Utf8) return std::nullopt;
+  switch (encoding) {
+    case FileEncoding::Utf8:
+      if (!isValidUtf8(body)) return std::nullopt;
+      return std::string(body);
+    case FileEncoding::ShiftJis:
+      return utf16ToUtf8(decodeCp932Lenient(body));
+    case FileEncoding::Unknown:
+      break;
+  }
+  return std::nullopt;
+}
+
+// Characters XML 1.0 cannot carry (C0 controls other than tab, line feed and carriage return,
+// unpaired surrogates, U+FFFE and U+FFFF) become U+FFFD, so that every file we write can be
+// read by any XML reader. Keys are cleaned the same way before they are compared, so a key
+// stored through the wrapper is found again with the text it was stored with.
+bool isXmlIllegalUnit(char16_t c) {
+  return (c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || c == 0xFFFE || c == 0xFFFF;
+}
+
+std::string toXmlUtf8(std::u16string_view text) {
+  bool clean = true;
+  for (std::size_t i = 0; i < text.size() && clean; ++i) {
+    char16_t c = text[i];
+    if (isXmlIllegalUnit(c)) {
+      clean = false;
+    } else if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        ++i;
+      } else {
+        clean = false;
+      }
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      clean = false;
+    }
+  }
+  if (clean) return utf16ToUtf8(text);
+  std::u16string fixed(text);
+  for (std::size_t i = 0; i < fixed.size(); ++i) {
+    char16_t c = fixed[i];
+    if (isXmlIllegalUnit(c)) {
+      fixed[i] = 0xFFFD;
+    } else if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 < fixed.size() && fixed[i + 1] >= 0xDC00 && fixed[i + 1] <= 0xDFFF) {
+        ++i;
+      } else {
+        fixed[i] = 0xFFFD;
+      }
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      fixed[i] = 0xFFFD;
+    }
+  }
+  return utf16ToUtf8(fixed);
+}
+
+// Byte rank that turns UTF-8 byte order into UTF-16 code-unit order: the two orders differ
+// only where a character of U+E000..U+FFFF (lead byte EE or EF) meets one above U+FFFF (lead
+// byte F0..F4), which UTF-16 writes as surrogates D800..DFFF and so sorts first. The first
+// differing byte of two valid UTF-8 strings is either inside a character whose lead byte
+// both share (the orders agree) or is the lead byte itself.
+inline int utf16Rank(unsigned char b) { return (b == 0xEE || b == 0xEF) ? b + 0x100 : b; }
+
+// Compares UTF-8 `a` with the NUL-terminated UTF-8 `b` in UTF-16 code-unit order.
+int compareUtf8(std::string_view a, const char* b) {
+  std::size_t i = 0;
+  while (i < a.size() && b[i] != '\0' && a[i] == b[i]) ++i;
+  if (i == a.size()) return b[i] == '\0' ? 0 : -1;
+  if (b[i] == '\0') return 1;
+  return utf16Rank(static_cast<unsigned char>(a[i])) <
+                 utf16Rank(static_cast<unsigned char>(b[i]))
+             ? -1
+             : 1;
+}
+
+// Key order of two children; an element without the key attribute (nullptr) sorts after
+// every keyed element.
+int compareChildKeys(const char* a, const char* b) {
+  if (a == nullptr) return b == nullptr ? 0 : 1;
+  if (b == nullptr) return -1;
+  return compareUtf8(a, b);
+}
+
+const char* keyOf(NodePtr node, const char* keyAttribute) {
+  pugi::xml_attribute attribute = pugi::xml_node(node).attribute(keyAttribute);
+  return attribute ? attribute.value() : nullptr;
+}
+
+// Wanted key against a child's key; a key-less child counts as larger than any key.
+int compareWanted(std::string_view wanted, NodePtr child, const char* keyAttribute) {
+  const char* key = keyOf(child, keyAttribute);
+  if (key == nullptr) return -1;
+  return compareUtf8(wanted, key);
+}
+
+pugi::xml_node previousElement(pugi::xml_node node) {
+  for (node = node.previous_sibling(); node; node = node.previous_sibling()) {
+    if (node.type() == pugi::node_element) return node;
+  }
+  return {};
+}
+
+pugi::xml_node nextElement(pugi::xml_node node) {
+  for (node = node.next_sibling(); node; node = node.next_sibling()) {
+    if (node.type() == pugi::node_element) return node;
+  }
+  return {};
+}
+
+pugi::xml_node firstElement(pugi::xml_node parent) {
+  for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
+    if (node.type() == pugi::node_element) return node;
+  }
+  return {};
+}
+
+class StringWriter : public pugi::xml_writer {
+ public:
+  explicit StringWriter(std::string& out) : out_(out) {}
+  void write(const void* data, std::size_t size) override {
+    out_.append(static_cast<const char*>(data), size);
+  }
+
+ private:
+  std::string& out_;
+};
+
+void appendDecimal(std::string& out, std::uint32_t value) {
+  char digits[12];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) out.push_back(digits[--n]);
+}
+
+// Re-encodes serialised UTF-8 markup as strict Shift_JIS. A character with no Shift_JIS form
+// becomes a character reference where markup allows one (text and attribute values; a CDATA
+// section is closed around the reference); in names it becomes '_' and in comments and
+// processing instructions '?', where XML has no way to write it.
+std::string encodeShiftJis(std::string_view utf8) {
+  enum class State { Text, Tag, Value, Comment, CData, Instruction, Declaration };
+  std::string out;
+  out.reserve(utf8.size() + utf8.size() / 8);
+  State state = State::Text;
+  char quote = '"';
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto* end = p + utf8.size();
+  auto startsWith = [&](const unsigned char* at, std::string_view what) {
+    return static_cast<std::size_t>(end - at) >= what.size() &&
+           std::memcmp(at, what.data(), what.size()) == 0;
+  };
+  auto endsWith = [&](std::string_view what) {
+    return out.size() >= what.size() && out.compare(out.size() - what.size(), what.size(), what) == 0;
+  };
+  while (p < end) {
+    unsigned c = *p;
+    if (c < 0x80) {
+      // Runs of plain text and attribute values copy straight through.
+      if (state == State::Text || state == State::Value) {
+        const unsigned char* run = p;
+        char stop = state == State::Text ? '<' : quote;
+        while (run < end && *run < 0x80 && *run != static_cast<unsigned char>(stop)) ++run;
+        if (run != p) {
+          out.append(reinterpret_cast<const char*>(p), run - p);
+          p = run;
+          continue;
+        }
+      }
+      char ch = static_cast<char>(c);
+      switch (state) {
+        case State::Text:
+          if (ch == '<') {
+            if (startsWith(p, "<!--")) {
+              state = State::Comment;
+              out.append("<!--");
+              p += 4;
+              continue;
+            }
+            if (startsWith(p, "<![CDATA[")) {
+              state = State::CData;
+              out.append("<![CDATA[");
+              p += 9;
+              continue;
+            }
+            if (startsWith(p, "<?")) {
+              state = State::Instruction;
+              out.append("<?");
+              p += 2;
+              continue;
+            }
+            state = startsWith(p, "<!") ? State::Declaration : State::Tag;
+          }
+          break;
+        case State::Tag:
+          if (ch == '"' || ch == '\'') {
+            state = State::Value;
+            quote = ch;
+          } else if (ch == '>') {
+            state = State::Text;
+          }
+          break;
+        case State::Value:
+          if (ch == quote) state = State::Tag;
+          break;
+        case State::Comment:
+          if (ch == '>' && endsWith("--")) state = State::Text;
+          break;
+        case State::CData:
+          if (ch == '>' && endsWith("]]")) state = State::Text;
+          break;
+        case State::Instruction:
+          if (ch == '>' && endsWith("?")) state = State::Text;
+          break;
+        case State::Declaration:
+          if (ch == '>') state = State::Text;
+          break;
+      }
+      out.push_back(ch);
+      ++p;
+      continue;
+    }
+    // A multi-byte character (the text was produced from valid UTF-8).
+    int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    char32_t cp = 0xFFFD;
+    if (length > 1 && end - p >= length) {
+      cp = c & (0x7F >> length);
+      for (int k = 1; k < length; ++k) cp = (cp << 6) | (p[k] & 0x3F);
+    } else {
+      length = 1;
+    }
+    p += length;
+    if (encodeShiftJisStrict(cp, out)) continue;
+    switch (state) {
+      case State::Text:
+      case State::Value:
+        out.append("&#");
+        appendDecimal(out, static_cast<std::uint32_t>(cp));
+        out.push_back(';');
+        break;
+      case State::CData:
+        out.append("]]>&#");
+        appendDecimal(out, static_cast<std::uint32_t>(cp));
+        out.append(";<![CDATA[");
+        break;
+      case State::Tag:
+        out.push_back('_');
+        break;
+      default:
+        out.push_back('?');
+        break;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+int compareKeys(std::u16string_view a, std::u16string_view b) {
+  std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+// The element children of one parent in document order. `sortedBy` names the key attribute
+// the order has been checked (or made) ascending for; empty when unchecked.
+struct ChildIndex {
+  std::vector<NodePtr> elements;
+  std::string sortedBy;
+};
+
+struct KeySearch {
+  NodePtr match = nullptr;
+  NodePtr neighbour = nullptr;
+  std::size_t position = 0;   // index of the match, or where the key belongs
+  bool indexed = false;       // position refers to the parent's index
+};
+
+struct XmlDocumentImpl {
+  pugi::xml_document doc;
+  std::string buffer;  // parsed in place: pugixml's strings point into it
+  bool hasDocument = false;
+  std::u16string boundPath;
+  std::unordered_map<NodePtr, ChildIndex> indexes;
+  std::vector<std::string> keyAttributes;  // attributes some index is sorted by
+
+  static XmlElement wrap(XmlDocumentImpl* impl, pugi::xml_node node) {
+    return node ? XmlElement(impl, node.internal_object()) : XmlElement();
+  }
+
+  void reset() {
+    doc.reset();
+    buffer.clear();
+    buffer.shrink_to_fit();
+    hasDocument = false;
+    boundPath.clear();
+    indexes.clear();
+    keyAttributes.clear();
+  }
+
+  ChildIndex& indexOf(pugi::xml_node parent) {
+    auto [it, inserted] = indexes.try_emplace(parent.internal_object());
+    if (inserted) {
+      for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_element) it->second.elements.push_back(node.internal_object());
+      }
+    }
+    return it->second;
+  }
+
+  ChildIndex* existingIndex(pugi::xml_node parent) {
+    auto it = indexes.find(parent.internal_object());
+    return it == indexes.end() ? nullptr : &it->second;
+  }
+
+  void noteKeyAttribute(const std::string& name) {
+    if (std::find(keyAttributes.begin(), keyAttributes.end(), name) == keyAttributes.end()) {
+      keyAttributes.push_back(name);
+    }
+  }
+
+  // Makes the parent's element children ascending by the key attribute. A hand-edited list
+  // that is out of order is stable-sorted in the document itself (so the first of equal keys
+  // stays first, and key-less elements move behind the keyed ones, keeping their order).
+  void ensureSorted(pugi::xml_node parent, ChildIndex& index, const std::string& keyAttribute) {
+    if (index.sortedBy == keyAttribute) return;
+    const char* key = keyAttribute.c_str();
+    auto& elements = index.elements;
+    bool sorted = true;
+    for (std::size_t i = 1; i < elements.size() && sorted; ++i) {
+      if (compareChildKeys(keyOf(elements[i - 1], key), keyOf(elements[i], key)) > 0) sorted = false;
+    }
+    if (!sorted) {
+      std::vector<NodePtr> order = elements;
+      std::stable_sort(order.begin(), order.end(), [key](NodePtr a, NodePtr b) {
+        return compareChildKeys(keyOf(a, key), keyOf(b, key)) < 0;
+      });
+      pugi::xml_node first(elements.front());
+      for (std::size_t i = 0; i < order.size(); ++i) {
+        pugi::xml_node node(order[i]);
+        if (i == 0) {
+          if (node != first) parent.insert_move_before(node, first);
+        } else {
+          pugi::xml_node previous(order[i - 1]);
+          if (previous.next_sibling() != node) parent.insert_move_after(node, previous);
+        }
+      }
+      elements = std::move(order);
+    }
+    index.sortedBy = keyAttribute;
+    noteKeyAttribute(keyAttribute);
+  }
+
+  // After `node` was placed among the parent's children or its key changed: when that breaks
+  // the checked order, the order is checked (and mended) again at the next keyed lookup.
+  void keyMayHaveMoved(pugi::xml_node node, const char* keyAttribute) {
+    pugi::xml_node parent = node.parent();
+    ChildIndex* index = existingIndex(parent);
+    if (index == nullptr || index->sortedBy.empty()) return;
+    if (keyAttribute != nullptr && index->sortedBy != keyAttribute) return;
+    const char* key = index->sortedBy.c_str();
+    const char* own = keyOf(node.internal_object(), key);
+    pugi::xml_node before = previousElement(node);
+    pugi::xml_node after = nextElement(node);
+    if ((before && compareChildKeys(keyOf(before.internal_object(), key), own) > 0) ||
+        (after && compareChildKeys(own, keyOf(after.internal_object(), key)) > 0)) {
+      index->sortedBy.clear();
+    }
+  }
+
+  KeySearch search(pugi::xml_node parent, const std::string& keyAttribute,
+                   std::string_view wanted) {
+    KeySearch result;
+    const char* key = keyAttribute.c_str();
+    ChildIndex* index = existingIndex(parent);
+    if (index == nullptr) {
+      // Small lists: a linear walk finds the first carrier of the key in document order and
+      // the first child with a larger key, whatever order a hand edit left.
+      NodePtr seen[kLinearSearchLimit];
+      std::size_t count = 0;
+      bool small = true;
+      for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_element) continue;
+        if (count == kLinearSearchLimit) {
+          small = false;
+          break;
+        }
+        seen[count++] = node.internal_object();
+      }
+      if (small) {
+        for (std::size_t i = 0; i < count; ++i) {
+          int order = compareWanted(wanted, seen[i], key);
+          if (order == 0) {
+            result.match = seen[i];
+            result.neighbour = nullptr;
+            return result;
+          }
+          if (order < 0 && result.neighbour == nullptr) result.neighbour = seen[i];
+        }
+        return result;
+      }
+      index = &indexOf(parent);
+    }
+    ensureSorted(parent, *index, keyAttribute);
+    const auto& elements = index->elements;
+    result.indexed = true;
+    if (elements.empty()) return result;
+    std::ptrdiff_t lo = 0;
+    std::ptrdiff_t hi = static_cast<std::ptrdiff_t>(elements.size()) - 1;
+    std::ptrdiff_t mid = 0;
+    int direction = -1;
+    while (lo <= hi) {
+      mid = lo + (hi - lo) / 2;
+      int order = compareWanted(wanted, elements[mid], key);
+      if (order < 0) {
+        direction = -1;
+        hi = mid - 1;
+      } else if (order > 0) {
+        direction = 1;
+        lo = mid + 1;
+      } else {
+        // The first of equal keys answers.
+        while (mid > 0 && compareWanted(wanted, elements[mid - 1], key) == 0) --mid;
+        result.match = elements[mid];
+        result.position = static_cast<std::size_t>(mid);
+        return result;
+      }
+    }
+    std::size_t position = static_cast<std::size_t>(direction < 0 ? mid : mid + 1);
+    result.position = position;
+    if (position < elements.size()) result.neighbour = elements[position];
+    return result;
+  }
+
+  // Registers a node just inserted into the parent's element children.
+  void inserted(pugi::xml_node parent, pugi::xml_node node) {
+    ChildIndex* index = existingIndex(parent);
+    if (index == nullptr) return;
+    pugi::xml_node after = nextElement(node);
+    auto& elements = index->elements;
+    if (!after) {
+      elements.push_back(node.internal_object());
+    } else {
+      auto at = std::find(elements.begin(), elements.end(), after.internal_object());
+      elements.insert(at, node.internal_object());
+    }
+    keyMayHaveMoved(node, nullptr);
+  }
+
+  // Forgets the indexes of a subtree about to be freed (its nodes' memory may be reused).
+  // The walk is iterative: a hand-edited file may nest as deep as it likes.
+  void forgetSubtree(pugi::xml_node top) {
+    if (indexes.empty()) return;
+    indexes.erase(top.internal_object());
+    pugi::xml_node node = top.first_child();
+    while (node && node != top) {
+      if (node.type() == pugi::node_element) indexes.erase(node.internal_object());
+      if (node.first_child()) {
+        node = node.first_child();
+        continue;
+      }
+      while (node != top && !node.next_sibling()) node = node.parent();
+      if (node != top) node = node.next_sibling();
+    }
+  }
+};
+
+namespace {
+
+pugi::xml_node nodeOf(void* node) {
+  return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node));
+}
+
+[[noreturn]] void fail(const char* what) { throw XmlError(what); }
+
+}  // namespace
+
+// ----- XmlElement -----
+
+std::u16string XmlElement::tagName() const {
+  if (empty()) return {};
+  return utf8ToUtf16(nodeOf(node_).name());
+}
+
+std::optional<std::u16string> XmlElement::attribute(std::u16string_view name) const {
+  if (empty()) return std::nullopt;
+  pugi::xml_attribute attribute = nodeOf(node_).attribute(toXmlUtf8(name).c_str());
+  if (!attribute) return std::nullopt;
+  return utf8ToUtf16(attribute.value());
+}
+
+void XmlElement::setAttribute(std::u16string_view name, std::u16string_view value) {
+  if (empty()) fail("setAttribute on an empty element");
+  std::string key = toXmlUtf8(name);
+  if (key.empty()) fail("setAttribute with an empty attribute name");
+  pugi::xml_node node = nodeOf(node_);
+  pugi::xml_attribute attribute = node.attribute(key.c_str());
+  if (!attribute) attribute = node.append_attribute(key.c_str());
+  if (!attribute || !attribute.set_value(toXmlUtf8(value).c_str())) fail("setAttribute failed");
+  const auto& keys = doc_->keyAttributes;
+  if (std::find(keys.begin(), keys.end(), key) != keys.end()) {
+    doc_->keyMayHaveMoved(node, key.c_str());
+  }
+}
+
+void XmlElement::setAttributeNumber(std::u16string_view name, double value) {
+  std::string text = formatScientific(value, 15);
+  setAttribute(name, std::u16string(text.begin(), text.end()));
+}
+
+void XmlElement::setAttributeInteger(std::u16string_view name, long long value) {
+  std::string text = std::to_string(value);
+  setAttribute(name, std::u16string(text.begin(), text.end()));
+}
+
+double XmlElement::numberAttribute(std::u16string_view name) {
+  if (empty()) return 0.0;
+  pugi::xml_attribute attribute = nodeOf(node_).attribute(toXmlUtf8(name).c_str());
+  if (attribute) {
+    double value = parseDoublePrefix(std::string_view(attribute.value()));
+    if (value - value == 0.0) return value;  // finite
+  }
+  setAttributeNumber(name, 0.0);
+  return 0.0;
+}
+
+XmlElement XmlElement::parent() const {
+  if (empty()) return {};
+  pugi::xml_node parent = nodeOf(node_).parent();
+  if (!parent || parent.type() != pugi::node_element) return {};
+  return XmlDocumentImpl::wrap(doc_, parent);
+}
+
+std::size_t XmlElement::childCount() const {
+  if (empty()) return 0;
+  return doc_->indexOf(nodeOf(node_)).elements.size();
+}
+
+XmlElement XmlElement::child(std::size_t index) const {
+  if (empty()) return {};
+  const auto& elements = doc_->indexOf(nodeOf(node_)).elements;
+  if (index >= elements.size()) return {};
+  return XmlElement(doc_, elements[index]);
+}
+
+XmlElement XmlElement::firstChild() const {
+  if (empty()) return {};
+  return XmlDocumentImpl::wrap(doc_, firstElement(nodeOf(node_)));
+}
+
+XmlElement XmlElement::nextSibling() const {
+  if (empty()) return {};
+  return XmlDocumentImpl::wrap(doc_, nextElement(nodeOf(node_)));
+}
+
+XmlElement XmlElement::findChild(std::u16string_view tag) const {
+  if (empty()) return {};
+  std::string name = toXmlUtf8(tag);
+  for (pugi::xml_node node = firstElement(nodeOf(node_)); node; node = nextElement(node)) {
+    if (name.empty() || name == node.name()) return XmlDocumentImpl::wrap(doc_, node);
+  }
+  return {};
+}
+
+XmlElement XmlElement::findChildWithAttribute(std::u16string_view tag,
+                                              std::u16string_view attribute,
+                                              std::u16string_view value) const {
+  if (empty()) return {};
+  std::string name = toXmlUtf8(tag);
+  std::string key = toXmlUtf8(attribute);
+  std::string wanted = toXmlUtf8(value);
+  for (pugi::xml_node node = firstElement(nodeOf(node_)); node; node = nextElement(node)) {
+    if (!name.empty() && name != node.name()) continue;
+    pugi::xml_attribute found = node.attribute(key.c_str());
+    if (found && wanted == found.value()) return XmlDocumentImpl::wrap(doc_, node);
+  }
+  return {};
+}
+
+XmlElement::KeyLookup XmlElement::findChildByKey(std::u16string_view keyAttribute,
+                                                 std::u16string_view key) const {
+  if (empty()) return {};
+  KeySearch found = doc_->search(nodeOf(node_), toXmlUtf8(keyAttribute), toXmlUtf8(key));
+  KeyLookup result;
+  if (found.match != nullptr) result.match = XmlElement(doc_, found.match);
+  if (found.neighbour != nullptr) result.neighbour = XmlElement(doc_, found.neighbour);
+  return result;
+}
+
+XmlElement XmlElement::insertSorted(std::u16string_view tag, std::u16string_view keyAttribute,
+                                    std::u16string_view key) {
+  if (empty()) fail("insertSorted on an empty element");
+  std::string name = toXmlUtf8(tag);
+  std::string attributeName = toXmlUtf8(keyAttribute);
+  if (name.empty() || attributeName.empty()) fail("insertSorted without a tag or key name");
+  std::string wanted = toXmlUtf8(key);
+  pugi::xml_node parent = nodeOf(node_);
+  KeySearch found = doc_->search(parent, attributeName, wanted);
+  if (found.match != nullptr) return {};
+  pugi::xml_node node = found.neighbour != nullptr
+                            ? parent.insert_child_before(name.c_str(), pugi::xml_node(found.neighbour))
+                            : parent.append_child(name.c_str());
+  if (!node) fail("insertSorted could not create the element");
+  pugi::xml_attribute attribute = node.append_attribute(attributeName.c_str());
+  if (!attribute || !attribute.set_value(wanted.c_str())) {
+    parent.remove_child(node);
+    fail("insertSorted could not set the key");
+  }
+  if (found.indexed) {
+    ChildIndex* index = doc_->existingIndex(parent);
+    index->elements.insert(index->elements.begin() + static_cast<std::ptrdiff_t>(found.position),
+                           node.internal_object());
+  }
+  return XmlElement(doc_, node.internal_object());
+}
+
+std::u16string XmlElement::makeUniqueKey(std::u16string_view keyAttribute,
+                                         std::u16string_view prefix) const {
+  if (empty()) return {};
+  auto hex8 = [](std::uint32_t value) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::u16string text(8, u'0');
+    for (int i = 7; i >= 0; --i) {
+      text[static_cast<std::size_t>(i)] = static_cast<char16_t>(kDigits[value & 0xF]);
+      value >>= 4;
+    }
+    return text;
+  };
+  std::u16string stem = std::u16string(prefix) + hex8(tickCountMs());
+  auto second = static_cast<std::uint32_t>(secondsSinceEpoch());
+  // Every pass either answers or steps past a taken key; there are finitely many children.
+  for (;;) {
+    std::u16string candidate = stem + hex8(second);
+    if (!findChildByKey(keyAttribute, candidate).match) return candidate;
+    ++second;
+  }
+}
+
+XmlElement XmlElement::appendChild(std::u16string_view tag) {
+  if (empty()) fail("appendChild on an empty element");
+  std::string name = toXmlUtf8(tag);
+  if (name.empty()) fail("appendChild without a tag");
+  pugi::xml_node parent = nodeOf(node_);
+  pugi::xml_node node = parent.append_child(name.c_str());
+  if (!node) fail("appendChild failed");
+  doc_->inserted(parent, node);
+  return XmlElement(doc_, node.internal_object());
+}
+
+XmlElement XmlElement::prependChild(std::u16string_view tag) {
+  if (empty()) fail("prependChild on an empty element");
+  std::string name = toXmlUtf8(tag);
+  if (name.empty()) fail("prependChild without a tag");
+  pugi::xml_node parent = nodeOf(node_);
+  pugi::xml_node node = parent.prepend_child(name.c_str());
+  if (!node) fail("prependChild failed");
+  doc_->inserted(parent, node);
+  return XmlElement(doc_, node.internal_object());
+}
+
+XmlElement XmlElement::insertChildBefore(std::u16string_view tag, const XmlElement& reference) {
+  if (reference.empty()) return appendChild(tag);
+  if (empty()) fail("insertChildBefore on an empty element");
+  pugi::xml_node parent = nodeOf(node_);
+  pugi::xml_node before = nodeOf(reference.node_);
+  if (before.parent() != parent) fail("insertChildBefore: the reference is not a child");
+  std::string name = toXmlUtf8(tag);
+  if (name.empty()) fail("insertChildBefore without a tag");
+  pugi::xml_node node = parent.insert_child_before(name.c_str(), before);
+  if (!node) fail("insertChildBefore failed");
+  doc_->inserted(parent, node);
+  return XmlElement(doc_, node.internal_object());
+}
+
+bool XmlElement::remove() {
+  if (empty()) return false;
+  pugi::xml_node node = nodeOf(node_);
+  pugi::xml_node parent = node.parent();
+  if (!parent) return false;
+  if (ChildIndex* index = doc_->existingIndex(parent)) {
+    auto& elements = index->elements;
+    auto at = std::find(elements.begin(), elements.end(), node.internal_object());
+    if (at != elements.end()) elements.erase(at);
+  }
+  doc_->forgetSubtree(node);
+  parent.remove_child(node);
+  node_ = nullptr;
+  doc_ = nullptr;
+  return true;
+}
+
+// ----- XmlDocument -----
+
+XmlDocument::XmlDocument() : impl_(std::make_unique<XmlDocumentImpl>()) {}
+
+XmlDocument::~XmlDocument() = default;
+
+namespace {
+
+// Narrow form of a path; nullopt when it has a character the narrow form cannot hold (the
+// narrow conversion would cut it and name another file).
+std::optional<std::string> narrowPath(const std::u16string& path) {
+  std::string narrow = toNarrow(path);
+  if (toWide(narrow) != path) return std::nullopt;
+  return narrow;
+}
+
+// Removes the temporary files a killed save of this path left beside it.
+void removeLeftoverTemporaries(const std::u16string& path) {
+  std::size_t slash = path.find_last_of(u"/\\");
+  std::u16string directory = slash == std::u16string::npos ? u"." : path.substr(0, slash + 1);
+  std::u16string base = slash == std::u16string::npos ? path : path.substr(slash + 1);
+  auto narrowDirectory = narrowPath(directory);
+  auto narrowBase = narrowPath(base);
+  if (!narrowDirectory || !narrowBase || narrowBase->empty()) return;
+  auto entries = listDirectory(*narrowDirectory, "*");
+  if (!entries) return;
+  std::string stem = *narrowBase + kTemporarySuffix;
+  for (const auto& entry : *entries) {
+    if (!entry.isDirectory && entry.name.compare(0, stem.size(), stem) == 0) {
+      std::string full = slash == std::u16string::npos ? entry.name : *narrowDirectory + entry.name;
+      deleteFile(full);
+    }
+  }
+}
+
+}  // namespace
+
+XmlOpenResult XmlDocument::open(const std::u16string& path, const std::u16string& encoding,
+                                BrokenFilePolicy policy) {
+  impl_->reset();
+  if (path.empty()) return XmlOpenResult::Failed;
+  auto narrow = narrowPath(path);
+  if (!narrow) return XmlOpenResult::Failed;
+  if (policy == BrokenFilePolicy::KeepAside) removeLeftoverTemporaries(path);
+
+  if (fileExists(*narrow)) {
+    auto bytes = readFile(*narrow);
+    if (!bytes) return XmlOpenResult::Failed;
+    if (openFromText(*bytes) == XmlOpenResult::Loaded) {
+      impl_->boundPath = path;
+      return XmlOpenResult::Loaded;
+    }
+    // The file is there but is not a document we can read: never overwrite it.
+    if (policy == BrokenFilePolicy::Fail || !moveAside(*narrow)) return XmlOpenResult::Failed;
+  }
+
+  impl_->reset();
+  pugi::xml_node declaration = impl_->doc.append_child(pugi::node_declaration);
+  std::string encodingName = encoding.empty() ? std::string("Shift_JIS") : toXmlUtf8(encoding);
+  if (!declaration || !declaration.append_attribute("version").set_value("1.0") ||
+      !declaration.append_attribute("encoding").set_value(encodingName.c_str())) {
+    impl_->reset();
+    return XmlOpenResult::Failed;
+  }
+  impl_->hasDocument = true;
+  return XmlOpenResult::Created;
+}
+
+XmlOpenResult XmlDocument::openFromText(std::string_view bytes) {
+  impl_->reset();
+  auto text = decodeFileBytes(bytes);
+  if (!text) return XmlOpenResult::Failed;
+  impl_->buffer = std::move(*text);
+  pugi::xml_parse_result parsed = impl_->doc.load_buffer_inplace(
+      impl_->buffer.data(), impl_->buffer.size(), kParseFlags, pugi::encoding_utf8);
+  if (!parsed || !impl_->doc.document_element()) {
+    impl_->reset();
+    return XmlOpenResult::Failed;
+  }
+  impl_->hasDocument = true;
+  return XmlOpenResult::Loaded;
+}
+
+std::string XmlDocument::serialize() const {
+  if (!impl_->hasDocument) return {};
+  std::string utf8;
+  StringWriter writer(utf8);
+  FileEncoding encoding = FileEncoding::Utf8;
+  for (pugi::xml_node node = impl_->doc.first_child(); node; node = node.next_sibling()) {
+    if (node.type() == pugi::node_declaration) {
+      // The declaration is written as the system has always written it: single quotes.
+      utf8 += "<?xml";
+      for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+        char q = std::strchr(a.value(), '\'') ? '"' : '\'';
+        utf8 += ' ';
+        utf8 += a.name();
+        utf8 += '=';
+        utf8 += q;
+        utf8 += a.value();
+        utf8 += q;
+        if (std::strcmp(a.name(), "encoding") == 0) encoding = encodingFromName(a.value());
+      }
+      utf8 += "?>\n";
+      continue;
+    }
+    node.print(writer, "\t", pugi::format_indent, pugi::encoding_utf8, 0);
+  }
+  switch (encoding) {
+    case FileEncoding::Utf8:
+      return utf8;
+    case FileEncoding::ShiftJis:
+      return encodeShiftJis(utf8);
+    case FileEncoding::Unknown:
+      break;
+  }
+  return {};
+}
+
+bool XmlDocument::save(const std::optional<std::u16string>& path) {
+  if (!impl_->hasDocument) return false;
+  const std::u16string& target = path ? *path : impl_->boundPath;
+  if (target.empty()) return false;
+  auto narrow = narrowPath(target);
+  if (!narrow) return false;
+  std::string bytes = serialize();
+  // An encoding we cannot write gives no bytes at all; never write a file that lies about it.
+  if (bytes.empty()) return false;
+  if (!replaceFileAtomically(*narrow, bytes)) return false;
+  if (path) impl_->boundPath = *path;
+  return true;
+}
+
+bool XmlDocument::hasDocument() const { return impl_->hasDocument; }
+
+const std::u16string& XmlDocument::boundPath() const { return impl_->boundPath; }
+
+XmlElement XmlDocument::documentElement(std::u16string_view tag) const {
+  if (!impl_->hasDocument) return {};
+  std::string name = toXmlUtf8(tag);
+  for (pugi::xml_node node = firstElement(impl_->doc); node; node = nextElement(node)) {
+    if (name.empty() || name == node.name()) return XmlDocumentImpl::wrap(impl_.get(), node);
+  }
+  return {};
+}
+
+XmlElement XmlDocument::documentElementWithAttribute(std::u16string_view tag,
+                                                     std::u16string_view attribute,
+                                                     std::u16string_view value) const {
+  if (!impl_->hasDocument) return {};
+  std::string name = toXmlUtf8(tag);
+  std::string key = toXmlUtf8(attribute);
+  std::string wanted = toXmlUtf8(value);
+  for (pugi::xml_node node = firstElement(impl_->doc); node; node = nextElement(node)) {
+    if (!name.empty() && name != node.name()) continue;
+    pugi::xml_attribute found = node.attribute(key.c_str());
+    if (found && wanted == found.value()) return XmlDocumentImpl::wrap(impl_.get(), node);
+  }
+  return {};
+}
+
+XmlElement XmlDocument::appendDocumentElement(std::u16string_view tag) {
+  if (!impl_->hasDocument) fail("appendDocumentElement without a document");
+  if (firstElement(impl_->doc)) fail("the document already has its element");
+  std::string name = toXmlUtf8(tag);
+  if (name.empty()) fail("appendDocumentElement without a tag");
+  pugi::xml_node node = impl_->doc.append_child(name.c_str());
+  if (!node) fail("appendDocumentElement failed");
+  return XmlElement(impl_.get(), node.internal_object());
+}
+
+}  // namespace zelka
