@@ -46,7 +46,11 @@ bool KnowledgeSet::load(const std::u16string& moduleDirectory, const ZelkaConfig
   config_ = config;
   // The configured value is appended as it stands: it carries its own trailing separator.
   learningDirectory_ = moduleDirectory + config->directory(u"Directory", u"learning");
-  makeDirectory(toNarrow(learningDirectory_));  // an existing directory is fine
+  // One level, and an existing directory is fine. A path the narrow code page cannot hold
+  // would be cut short and name some other directory, so it is left alone (the stores then
+  // fail to load from it).
+  std::string narrowDirectory = toNarrow(learningDirectory_);
+  if (toWide(narrowDirectory) == learningDirectory_) makeDirectory(narrowDirectory);
 
   bool ok = loadStore(bind_, learningDirectory_ + u"bind.xml");
   ok = loadStore(index_, learningDirectory_ + u"index.xml") && ok;
