@@ -18,7 +18,8 @@ struct DirectoryEntry {
 // Lists the entries of a directory whose names match a pattern made of a file-name
 // wildcard ("*" and "*.ext" are what callers use; matching of the extension is
 // case-insensitive as on Windows). "." and ".." are not listed. Returns nullopt when the
-// directory cannot be read.
+// directory cannot be read. Entries come sorted by name (ASCII letters compared
+// case-insensitively), so that files are always read in the same order.
 std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& directory,
                                                          const std::string& pattern);
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -126,6 +127,18 @@ std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& dire
     entries.push_back(std::move(entry));
   }
   ::closedir(dir);
+  // The order of a directory read is arbitrary; callers that read files in listing order
+  // get the same order every time: by name, letters compared case-insensitively.
+  std::sort(entries.begin(), entries.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
+    std::size_t n = std::min(a.name.size(), b.name.size());
+    for (std::size_t i = 0; i < n; ++i) {
+      unsigned char x = static_cast<unsigned char>(lowerAscii(a.name[i]));
+      unsigned char y = static_cast<unsigned char>(lowerAscii(b.name[i]));
+      if (x != y) return x < y;
+    }
+    if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
+    return a.name < b.name;
+  });
   return entries;
 }
 
