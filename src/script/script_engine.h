@@ -3,18 +3,27 @@
 // owns and hands in: the formula evaluator with the variables, the knowledge base, the event
 // context, the random generator and the diagnostic log; the configuration and the learned
 // knowledge are attached once they exist.
+//
+// Every recursion a script can drive (the rescan of results, a token talking its own token,
+// a conditional-else naming its own token) runs under one nesting bound and one work budget
+// per outermost call; past either, the element concerned yields its error report and the
+// call returns.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "script/event_context.h"
 #include "script/formula_evaluator.h"
 #include "script/knowledge_base.h"
 #include "script/knowledge_queries.h"
+#include "script/script_parser.h"
 #include "util/mt19937.h"
 
 namespace zelka {
@@ -22,21 +31,44 @@ namespace zelka {
 class DiagnosticLog;
 class ZelkaConfig;
 
+// One candidate of talk selection: the (key, entry) pair of the knowledge base.
+using TalkCandidate = const KnowledgeBase::value_type*;
+using CandidateList = std::vector<TalkCandidate>;
+
 class ScriptEngine {
  public:
+  // Nested expansions (runScript, expandElement, collectCandidates) allowed at once.
+  static constexpr int kMaxNesting = 100;
+  // Elements expanded and entries examined per outermost call, by default.
+  static constexpr std::size_t kDefaultWorkBudget = 1'000'000;
+
   ScriptEngine(FormulaEvaluator& evaluator, KnowledgeBase& knowledge, EventContext& event,
                Mt19937& random, DiagnosticLog& log);
 
   void setRunLevel(int runLevel) { runLevel_ = runLevel; }
   void setConfig(const ZelkaConfig* config) { config_ = config; }
   void setKnowledgeQueries(KnowledgeQueries* queries) { queries_ = queries; }
+  // The clock the date elements read (seconds since the epoch); the system clock by default.
+  void setClock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
+  void setWorkBudget(std::size_t budget) { workBudget_ = budget; }
 
   // Parses and expands a script; appends the result to out. True when the result is non-empty.
   bool runScript(std::string_view script, std::string& out);
 
+  // Expands a parsed list into out (appended). 0 for an empty list (out is emptied), else 1.
+  int expandList(const std::vector<ScriptElement>& list, std::string& out,
+                 std::uint32_t& counter);
+  // Expands one meta element into out (replaced). False after writing an error report.
+  bool expandElement(const ScriptElement& element, std::string& out, int& enableSub,
+                     std::uint32_t& counter);
+
   // Talk selection: picks one of the token's entries whose condition holds and runs it.
   // On success replaces out and answers it; otherwise leaves out unchanged, nullopt.
   std::optional<std::string> runTalk(std::string_view token, std::string& out, bool raw);
+  // Appends the token's entries whose conditions hold; answers how many were appended.
+  std::size_t collectCandidates(std::string_view token, CandidateList& list);
+  // 1..n uniformly from the engine's generator; 0 when n is 0.
+  std::uint32_t chooseIndex(std::uint32_t n);
 
   // The final clean-up of a finished talk: \" becomes ", other double quotes vanish.
   static std::string stripScriptQuotes(std::string_view text);
@@ -44,10 +76,52 @@ class ScriptEngine {
   // Talk interval accessors on "__TalkInterval".
   long talkInterval() const;
   void setTalkInterval(std::uint32_t seconds);
+  void setTalkIntervalText(std::string_view text);
 
  private:
-  // (the interpreter's internals are declared in its own headers)
   friend class ScriptEngineInternals;
+
+  // Why an element produced what it produced.
+  enum class Outcome { Done, Failed, Refused };
+
+  Outcome expandElementImpl(const ScriptElement& element, std::string& out, int& enableSub,
+                            std::uint32_t& counter);
+  Outcome expandChain(const ScriptElement& element, std::string& out, int& enableSub,
+                      std::uint32_t& counter);
+  // The meta element table; answers 0 with the result set, or an error code.
+  int dispatchMeta(const ScriptElement& element, const std::string& argumentText,
+                   const std::string& bodyText, std::uint32_t& counter, std::string& result);
+  bool runScriptImpl(std::string_view script, std::string& out);
+  std::size_t collectImpl(std::string_view token, CandidateList& list);
+
+  // Evaluates a formula (logging its three texts at run levels 3 and 4).
+  std::optional<std::string> evaluateFormula(std::string_view formula, bool logIt);
+  void logFormula();
+  bool logsSelection() const { return runLevel_ == 2 || runLevel_ == 4; }
+  bool logsFormulas() const { return runLevel_ == 3 || runLevel_ == 4; }
+
+  // True when another nested expansion or unit of work is not allowed.
+  bool exhausted() const { return nesting_ >= kMaxNesting || budget_ == 0; }
+  void spend() {
+    if (budget_ > 0) --budget_;
+  }
+  // Entering an outermost call refills the budget, and so does leaving it.
+  class Nesting {
+   public:
+    explicit Nesting(ScriptEngine& engine) : engine_(engine) {
+      if (engine_.nesting_ == 0) engine_.budget_ = engine_.workBudget_;
+      ++engine_.nesting_;
+    }
+    ~Nesting() {
+      if (--engine_.nesting_ == 0) engine_.budget_ = engine_.workBudget_;
+    }
+    Nesting(const Nesting&) = delete;
+    Nesting& operator=(const Nesting&) = delete;
+
+   private:
+    ScriptEngine& engine_;
+  };
+
   FormulaEvaluator& evaluator_;
   KnowledgeBase& knowledge_;
   EventContext& event_;
@@ -56,7 +130,14 @@ class ScriptEngine {
   const ZelkaConfig* config_ = nullptr;
   KnowledgeQueries* queries_ = nullptr;
   int runLevel_ = 0;
+  std::function<std::int64_t()> clock_;
+  int nesting_ = 0;
+  std::size_t workBudget_ = kDefaultWorkBudget;
+  std::size_t budget_ = kDefaultWorkBudget;
 };
+
+// The error report an element's output becomes when it fails (code 1 or 2).
+std::string scriptErrorReport(const ScriptElement& element, int code);
 
 // Decimal addition of two digit texts (used for "__Age" + 1 and by the rand element).
 std::string addDecimalTexts(std::string_view a, std::string_view b);

@@ -1,0 +1,804 @@
+// The meta element table: what each element name computes once its argument and body groups
+// have been expanded, plus the number format, decimal text addition and the talk interval.
+#include "script/meta_elements.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "config/zelka_config.h"
+#include "platform/clock.h"
+#include "platform/text_codec.h"
+#include "script/script_engine.h"
+#include "shiori/diagnostic_log.h"
+#include "util/number_text.h"
+#include "util/text.h"
+
+namespace zelka {
+namespace {
+
+constexpr int kMaxCastWidth = 1024;
+constexpr int kMaxCastPrecision = 512;
+
+bool isShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc); }
+
+// Cuts a text at the limit without splitting a two-byte character.
+void cutAtLimit(std::string& text, std::size_t limit) {
+  if (text.size() <= limit) return;
+  std::size_t i = 0;
+  while (i < limit) {
+    const std::size_t step = isShiftJisLead(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    if (i + step > limit) break;
+    i += step;
+  }
+  text.resize(i);
+}
+
+// ---- number format ----------------------------------------------------------------------
+
+struct FloatConversion {
+  bool leftAlign = false;
+  bool plus = false;
+  bool space = false;
+  bool alternate = false;
+  bool zeroPad = false;
+  int width = 0;
+  int precision = -1;  // none given
+  char conversion = 'f';
+};
+
+std::string charsOf(double value, std::chars_format format, int precision) {
+  std::array<char, 2048> buffer;
+  const auto result =
+      precision < 0 ? std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, format)
+                    : std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, format,
+                                    precision);
+  if (result.ec != std::errc()) return "0";
+  return std::string(buffer.data(), result.ptr);
+}
+
+// "1.5e+01" -> "1.5e+001": the exponent gets at least three digits.
+void widenExponent(std::string& text) {
+  const std::size_t e = text.find('e');
+  if (e == std::string::npos || e + 2 > text.size()) return;
+  const std::size_t digits = text.size() - (e + 2);
+  if (digits < 3) text.insert(e + 2, 3 - digits, '0');
+}
+
+int exponentOf(const std::string& scientific) {
+  const std::size_t e = scientific.find('e');
+  if (e == std::string::npos) return 0;
+  return static_cast<int>(parseIntegerPrefix(std::string_view(scientific).substr(e + 1)));
+}
+
+// Removes trailing fraction zeros (and a bare point) from the mantissa.
+void stripTrailingZeros(std::string& text) {
+  const std::size_t point = text.find('.');
+  if (point == std::string::npos) return;
+  std::size_t end = text.find_first_of("ep", point);
+  if (end == std::string::npos) end = text.size();
+  std::size_t cut = end;
+  while (cut > point + 1 && text[cut - 1] == '0') --cut;
+  if (cut == point + 1) cut = point;
+  text.erase(cut, end - cut);
+}
+
+void ensurePoint(std::string& text) {
+  if (text.find('.') != std::string::npos) return;
+  std::size_t at = text.find_first_of("ep");
+  if (at == std::string::npos) at = text.size();
+  text.insert(at, 1, '.');
+}
+
+// The digits of |value| under one conversion, without sign or padding.
+std::string renderMagnitude(double magnitude, const FloatConversion& spec) {
+  const char lower = static_cast<char>(spec.conversion | 0x20);
+  if (std::isnan(magnitude)) return "nan";
+  if (std::isinf(magnitude)) return "inf";
+  std::string text;
+  switch (lower) {
+    case 'f':
+      text = charsOf(magnitude, std::chars_format::fixed, spec.precision < 0 ? 6 : spec.precision);
+      if (spec.alternate) ensurePoint(text);
+      break;
+    case 'e':
+      text = charsOf(magnitude, std::chars_format::scientific,
+                     spec.precision < 0 ? 6 : spec.precision);
+      if (spec.alternate) ensurePoint(text);
+      widenExponent(text);
+      break;
+    case 'g': {
+      const int p = spec.precision < 0 ? 6 : (spec.precision == 0 ? 1 : spec.precision);
+      const std::string scientific = charsOf(magnitude, std::chars_format::scientific, p - 1);
+      const int x = exponentOf(scientific);
+      text = (p > x && x >= -4) ? charsOf(magnitude, std::chars_format::fixed, p - 1 - x)
+                                : scientific;
+      if (spec.alternate) {
+        ensurePoint(text);
+      } else {
+        stripTrailingZeros(text);
+      }
+      widenExponent(text);
+      break;
+    }
+    default:  // 'a'
+      text = "0x" + charsOf(magnitude, std::chars_format::hex, spec.precision);
+      if (spec.alternate) ensurePoint(text);
+      break;
+  }
+  return text;
+}
+
+std::string renderConversion(double value, const FloatConversion& spec) {
+  std::string digits = renderMagnitude(std::fabs(value), spec);
+  if (spec.conversion >= 'A' && spec.conversion <= 'Z') {
+    std::transform(digits.begin(), digits.end(), digits.begin(),
+                   [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; });
+  }
+  std::string sign;
+  if (std::signbit(value) && !std::isnan(value)) {
+    sign = "-";
+  } else if (spec.plus) {
+    sign = "+";
+  } else if (spec.space) {
+    sign = " ";
+  }
+  const std::size_t length = sign.size() + digits.size();
+  const std::size_t width = static_cast<std::size_t>(spec.width);
+  if (width <= length) return sign + digits;
+  const std::size_t fill = width - length;
+  if (spec.leftAlign) return sign + digits + std::string(fill, ' ');
+  if (spec.zeroPad && std::isfinite(value)) {
+    // Zeros go after the sign and after a hexadecimal prefix.
+    std::size_t at = 0;
+    if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) at = 2;
+    digits.insert(at, fill, '0');
+    return sign + digits;
+  }
+  return std::string(fill, ' ') + sign + digits;
+}
+
+// Applies a script-supplied format to one value, honouring only what is safe.
+std::string formatCustom(double value, std::string_view format) {
+  std::string out;
+  bool converted = false;
+  std::size_t i = 0;
+  const std::size_t n = format.size();
+  while (i < n && out.size() <= kNumberFormatLimit) {
+    const char c = format[i];
+    if (c != '%') {
+      out += c;
+      ++i;
+      continue;
+    }
+    if (i + 1 < n && format[i + 1] == '%') {
+      out += '%';
+      i += 2;
+      continue;
+    }
+    FloatConversion spec;
+    bool safe = true;
+    std::size_t j = i + 1;
+    for (; j < n; ++j) {
+      const char f = format[j];
+      if (f == '-') {
+        spec.leftAlign = true;
+      } else if (f == '+') {
+        spec.plus = true;
+      } else if (f == ' ') {
+        spec.space = true;
+      } else if (f == '#') {
+        spec.alternate = true;
+      } else if (f == '0') {
+        spec.zeroPad = true;
+      } else {
+        break;
+      }
+    }
+    if (j < n && format[j] == '*') {
+      safe = false;
+      ++j;
+    }
+    for (; j < n && format[j] >= '0' && format[j] <= '9'; ++j) {
+      spec.width = std::min(kMaxCastWidth, spec.width * 10 + (format[j] - '0'));
+    }
+    if (j < n && format[j] == '.') {
+      ++j;
+      spec.precision = 0;
+      if (j < n && format[j] == '*') {
+        safe = false;
+        ++j;
+      }
+      for (; j < n && format[j] >= '0' && format[j] <= '9'; ++j) {
+        spec.precision = std::min(kMaxCastPrecision, spec.precision * 10 + (format[j] - '0'));
+      }
+    }
+    if (j < n && (format[j] == 'l' || format[j] == 'L')) ++j;
+    if (j >= n) {
+      out.append(format.substr(i));  // an unfinished conversion stays literal
+      break;
+    }
+    const char conversion = format[j];
+    const bool floating = std::string_view("eEfFgGaA").find(conversion) != std::string_view::npos;
+    if (safe && floating && !converted) {
+      spec.conversion = conversion;
+      out += renderConversion(value, spec);
+      converted = true;
+    } else {
+      out.append(format.substr(i, j + 1 - i));  // neutralised: written as it stands
+    }
+    i = j + 1;
+  }
+  cutAtLimit(out, kNumberFormatLimit);
+  return out;
+}
+
+// ---- small readers ---------------------------------------------------------------------
+
+// strtoul on a 32-bit long: a negative number wraps, anything out of range saturates.
+std::uint32_t readUnsigned32(std::string_view text) {
+  const long long value = parseIntegerPrefix(text);
+  constexpr long long kMax = std::numeric_limits<std::uint32_t>::max();
+  if (value > kMax) return std::numeric_limits<std::uint32_t>::max();
+  if (value < 0) {
+    if (value < -kMax) return std::numeric_limits<std::uint32_t>::max();
+    return static_cast<std::uint32_t>(0) - static_cast<std::uint32_t>(-value);
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+// A double truncated towards zero into the range of long long (NaN reads 0).
+long long truncateToInteger(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 9.2e18) return std::numeric_limits<long long>::max();
+  if (value <= -9.2e18) return std::numeric_limits<long long>::min();
+  return static_cast<long long>(value);
+}
+
+std::uint32_t clampToUnsigned32(long long value) {
+  if (value < 0) return 0;
+  if (value > static_cast<long long>(std::numeric_limits<std::uint32_t>::max())) {
+    return std::numeric_limits<std::uint32_t>::max();
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+std::string quoted(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
+  out += text;
+  out += '"';
+  return out;
+}
+
+std::vector<std::string> itemsOf(std::string_view body) {
+  std::vector<std::string> items;
+  splitQuotedNarrow(body, ",", items);
+  return items;
+}
+
+}  // namespace
+
+std::string castOfArguments(std::string_view argumentText) {
+  std::string cast(argumentText);
+  stripEnclosing(cast, '(', ')');
+  trim(cast);
+  trim(cast, '"');
+  return cast;
+}
+
+std::string formatWithCast(double value, std::string_view cast) {
+  if (cast.empty() || cast == "int") return formatFixed(value, 0);
+  if (cast == "abs") return formatFixed(std::fabs(value), 0);
+  if (cast == "float") return formatFixed(value, 6);
+  if (cast == "double") return formatScientific(value, 6);
+  return formatCustom(value, cast);
+}
+
+std::string addDecimalTexts(std::string_view a, std::string_view b) {
+  std::string left(a);
+  std::string right(b);
+  collapseSpaces(left);
+  collapseSpaces(right);
+  const bool subtract = (!left.empty() && left[0] == '-') != (!right.empty() && right[0] == '-');
+
+  std::string digitsLeft;
+  std::string digitsRight;
+  for (char c : left) {
+    if (c >= '0' && c <= '9') digitsLeft += c;
+  }
+  for (char c : right) {
+    if (c >= '0' && c <= '9') digitsRight += c;
+  }
+  if (digitsLeft.empty() && digitsRight.empty()) return "0";
+
+  std::string result;
+  if (!subtract) {
+    int carry = 0;
+    std::size_t i = digitsLeft.size();
+    std::size_t j = digitsRight.size();
+    while (i > 0 || j > 0) {
+      int sum = carry;
+      if (i > 0) sum += digitsLeft[--i] - '0';
+      if (j > 0) sum += digitsRight[--j] - '0';
+      result.insert(result.begin(), static_cast<char>('0' + sum % 10));
+      carry = sum / 10;
+    }
+    if (carry) result.insert(result.begin(), static_cast<char>('0' + carry));
+    return result;
+  }
+
+  // One operand is negative: the magnitude of the difference, without a sign.
+  auto trimmed = [](std::string s) {
+    const std::size_t first = s.find_first_not_of('0');
+    return first == std::string::npos ? std::string("0") : s.substr(first);
+  };
+  std::string larger = trimmed(digitsLeft);
+  std::string smaller = trimmed(digitsRight);
+  if (larger.size() < smaller.size() || (larger.size() == smaller.size() && larger < smaller)) {
+    std::swap(larger, smaller);
+  }
+  int borrow = 0;
+  std::size_t i = larger.size();
+  std::size_t j = smaller.size();
+  while (i > 0) {
+    int digit = (larger[--i] - '0') - borrow;
+    if (j > 0) digit -= smaller[--j] - '0';
+    borrow = digit < 0 ? 1 : 0;
+    if (digit < 0) digit += 10;
+    result.insert(result.begin(), static_cast<char>('0' + digit));
+  }
+  return trimmed(result);
+}
+
+// ---- talk interval ------------------------------------------------------------------------
+
+long ScriptEngine::talkInterval() const {
+  std::string value;
+  if (!evaluator_.variables().getVariable("__TalkInterval", value)) return 0;
+  return static_cast<long>(parseInt32Prefix(value));
+}
+
+void ScriptEngine::setTalkInterval(std::uint32_t seconds) {
+  evaluator_.variables().setVariable("__TalkInterval", std::to_string(seconds));
+}
+
+void ScriptEngine::setTalkIntervalText(std::string_view text) {
+  evaluator_.variables().setVariable("__TalkInterval", text);
+}
+
+// ---- the table ----------------------------------------------------------------------------
+
+class ScriptEngineInternals {
+ public:
+  struct Call {
+    ScriptEngine& engine;
+    const ScriptElement& element;
+    bool backslash;
+    const std::string& argumentText;
+    const std::string& bodyText;
+    std::string body;  // the body text without one enclosing "[]" pair
+    std::string& result;
+    VariableTable& variables() { return engine.evaluator_.variables(); }
+  };
+  using Handler = int (*)(Call&);
+
+  enum : unsigned { kPercent = 1, kBackslash = 2, kBoth = 3 };
+  struct Row {
+    std::u16string_view name;
+    unsigned kinds;
+    bool numbered;
+    Handler handler;
+  };
+
+  static int dispatch(ScriptEngine& engine, const ScriptElement& element,
+                      const std::string& argumentText, const std::string& bodyText,
+                      std::uint32_t& counter, std::string& result);
+
+ private:
+  static const Row* findRow(const ScriptElement& element);
+
+  static int category(Call& call);
+  static int unify(Call& call);
+  static int date(Call& call);
+  static int exh(Call& call);
+  static int reflex(Call& call);
+  static int bytes(Call& call);
+  static int reference(Call& call);
+  static int random(Call& call);
+  static int compare(Call& call);
+  static int formula(Call& call);
+  static int here(Call& call);
+  static int talkInterval(Call& call);
+  static int token(Call& call);
+  static int commu(Call& call);
+  static int match(Call& call);
+  static int username(Call& call);
+  static int scope(Call& call);
+  static int percent(Call& call);
+  static int passThrough(Call& call);
+
+  static const Row kRows[];
+};
+
+const ScriptEngineInternals::Row ScriptEngineInternals::kRows[] = {
+    {u"ms", kBoth, true, &category},        {u"mz", kBoth, true, &category},
+    {u"ml", kBoth, true, &category},        {u"mc", kBoth, true, &category},
+    {u"mh", kBoth, true, &category},        {u"mt", kBoth, true, &category},
+    {u"me", kBoth, true, &category},        {u"mp", kBoth, true, &category},
+    {u"m?", kBoth, true, &category},        {u"dms", kBoth, true, &category},
+    {u"unify", kPercent, true, &unify},     {u"year", kPercent, true, &date},
+    {u"month", kPercent, true, &date},      {u"day", kPercent, true, &date},
+    {u"hour", kPercent, true, &date},       {u"minute", kPercent, true, &date},
+    {u"second", kPercent, true, &date},     {u"week", kPercent, true, &date},
+    {u"exh", kPercent, false, &exh},        {u"reflex", kPercent, false, &reflex},
+    {u"BYTE", kPercent, false, &bytes},     {u"rand", kPercent, true, &random},
+    {u"strcmp", kPercent, true, &compare},  {u"formula", kBoth, false, &formula},
+    {u"here", kPercent, true, &here},       {u"ti", kBackslash, false, &talkInterval},
+    {u"token", kPercent, false, &token},    {u"commu", kPercent, false, &commu},
+    {u"match", kPercent, false, &match},    {u"username", kPercent, false, &username},
+    {u"0", kBackslash, false, &scope},      {u"1", kBackslash, false, &scope},
+    {u" ", kPercent, false, &percent},
+};
+
+const ScriptEngineInternals::Row* ScriptEngineInternals::findRow(const ScriptElement& element) {
+  unsigned kind = 0;
+  if (element.kind == u"%") kind = kPercent;
+  if (element.kind == u"\\") kind = kBackslash;
+  if (kind == 0) return nullptr;
+  for (const Row& row : kRows) {
+    if ((row.kinds & kind) != 0 && row.name == element.name) return &row;
+  }
+  return nullptr;
+}
+
+int ScriptEngineInternals::dispatch(ScriptEngine& engine, const ScriptElement& element,
+                                    const std::string& argumentText,
+                                    const std::string& bodyText, std::uint32_t& counter,
+                                    std::string& result) {
+  std::string body = bodyText;
+  stripEnclosing(body, '[', ']');
+  Call call{engine, element, element.kind == u"\\", argumentText, bodyText, std::move(body),
+            result};
+
+  if (const Row* row = findRow(element)) {
+    const int code = row->handler(call);
+    if (code == 0 && row->numbered) call.variables().setVariableByNumber(counter++, result);
+    return code;
+  }
+  if (element.kind == u"%" && element.name.starts_with(u"ref")) return reference(call);
+
+  static constexpr std::u16string_view kHostNames[] = {
+      u"selfname2", u"keroname", u"screenwidth", u"screenheight", u"et", u"songname", u"j"};
+  const bool hostName = std::find(std::begin(kHostNames), std::end(kHostNames), element.name) !=
+                        std::end(kHostNames);
+  if (element.kind == u"%" || hostName || (call.backslash && element.name.size() <= 3)) {
+    return passThrough(call);
+  }
+  return 1;
+}
+
+int ScriptEngine::dispatchMeta(const ScriptElement& element, const std::string& argumentText,
+                               const std::string& bodyText, std::uint32_t& counter,
+                               std::string& result) {
+  return ScriptEngineInternals::dispatch(*this, element, argumentText, bodyText, counter,
+                                         result);
+}
+
+// Category word: association for the body, or for the configured category of the name.
+int ScriptEngineInternals::category(Call& call) {
+  ScriptEngine& e = call.engine;
+  std::u16string categoryText = toWide(call.body);
+  if (call.body.empty() && e.config_ != nullptr) categoryText = e.config_->category(call.element.name);
+  if (e.queries_ == nullptr) return 1;
+  std::u16string word;
+  if (!e.queries_->associateCall(categoryText, word)) return 1;
+  call.result = toNarrow(word);
+  return 0;
+}
+
+int ScriptEngineInternals::unify(Call& call) {
+  ScriptEngine& e = call.engine;
+  if (e.queries_ == nullptr) return 1;
+  std::u16string word;
+  if (!e.queries_->unifyCall(toWide(call.body), word, false)) return 1;
+  call.result = toNarrow(word);
+  return 0;
+}
+
+int ScriptEngineInternals::date(Call& call) {
+  ScriptEngine& e = call.engine;
+  const std::int64_t now = e.clock_ ? e.clock_() : secondsSinceEpoch();
+  const std::optional<std::tm> local = localTime(now);
+  if (!local) return 1;
+  auto twoDigits = [](int v) {
+    std::string s = std::to_string(v);
+    return s.size() < 2 ? "0" + s : s;
+  };
+  const std::u16string& name = call.element.name;
+  std::string item;
+  if (name == u"year") {
+    item = std::to_string(local->tm_year + 1900);
+  } else if (name == u"month") {
+    item = twoDigits(local->tm_mon + 1);
+  } else if (name == u"day") {
+    item = twoDigits(local->tm_mday);
+  } else if (name == u"hour") {
+    item = twoDigits(local->tm_hour);
+  } else if (name == u"minute") {
+    item = twoDigits(local->tm_min);
+  } else if (name == u"second") {
+    item = twoDigits(local->tm_sec);
+  } else {
+    item = std::to_string(local->tm_wday);
+  }
+  if (call.body.empty()) {
+    call.result = item;
+    return 0;
+  }
+  if (e.queries_ == nullptr) return 1;
+  std::u16string word;
+  if (!e.queries_->unifyCall(toWide(item + "," + call.body), word, true)) return 1;
+  call.result = toNarrow(word);
+  return 0;
+}
+
+int ScriptEngineInternals::exh(Call& call) {
+  call.result = std::to_string(call.engine.event_.exhValue);
+  return 0;
+}
+
+int ScriptEngineInternals::reflex(Call& call) {
+  if (call.body.empty()) return 1;
+  if (call.body == "week") {
+    call.result = "%week";
+    return 0;
+  }
+  std::string value;
+  if (!call.variables().getVariable(call.body, value)) {
+    call.result.clear();
+    return 0;
+  }
+  if (classifyValue(value) == ValueKind::Number) {
+    call.result = formatWithCast(parseDoublePrefix(value), castOfArguments(call.argumentText));
+  } else {
+    call.result = value;
+  }
+  return 0;
+}
+
+int ScriptEngineInternals::bytes(Call& call) {
+  if (call.body.empty()) return 1;
+  std::uint32_t value = static_cast<std::uint32_t>(parseInt32Prefix(call.body));
+  call.result.clear();
+  for (int i = 0; i < 4 && (value & 0xffu) != 0; ++i, value >>= 8) {
+    call.result += static_cast<char>(value & 0xffu);
+  }
+  return 0;
+}
+
+int ScriptEngineInternals::reference(Call& call) {
+  const auto& references = call.engine.event_.references;
+  const std::string suffix = toNarrow(std::u16string_view(call.element.name).substr(3));
+  // Indices read as the unsigned numbers they were in 32 bits: a negative one is past the end.
+  const std::uint64_t n = static_cast<std::uint32_t>(parseInt32Prefix(suffix));
+  const std::uint64_t k = call.body.empty() ? 0 : static_cast<std::uint32_t>(parseInt32Prefix(call.body));
+  call.result.clear();
+  if (n < references.size()) {
+    const auto& pieces = references[static_cast<std::size_t>(n)];
+    if (!pieces.empty()) {
+      call.result = k < pieces.size() ? pieces[static_cast<std::size_t>(k)] : pieces.back();
+    }
+  }
+  const ValueKind kind = classifyValue(call.result);
+  if (kind == ValueKind::Name || kind == ValueKind::Empty) call.result = quoted(call.result);
+  return 0;
+}
+
+int ScriptEngineInternals::random(Call& call) {
+  if (call.body.empty()) return 1;
+  const std::vector<std::string> items = itemsOf(call.body);
+  std::string first = items.empty() ? std::string() : items.front();
+  trim(first);
+  // N + 1 is taken in 64 bits, so N = 4294967295 draws the whole range instead of a
+  // remainder by zero.
+  const std::uint64_t range = static_cast<std::uint64_t>(readUnsigned32(first)) + 1;
+  const std::uint64_t drawn = call.engine.random_.next() % range;
+  const std::string r = std::to_string(drawn);
+  call.result = items.size() >= 2 ? addDecimalTexts(items[1], r) : r;
+  return 0;
+}
+
+int ScriptEngineInternals::compare(Call& call) {
+  std::vector<std::string> items = itemsOf(call.body);
+  if (items.size() != 2) return 1;
+  for (std::string& item : items) {
+    const ValueKind kind = classifyValue(item);
+    if (kind == ValueKind::Name || kind == ValueKind::Empty) item = quoted(item);
+  }
+  const int order = items[0].compare(items[1]);
+  call.result = order < 0 ? "-1" : (order > 0 ? "1" : "0");
+  return 0;
+}
+
+int ScriptEngineInternals::formula(Call& call) {
+  ScriptEngine& e = call.engine;
+  if (call.body.empty()) return 1;
+  const std::vector<std::string> items = itemsOf(call.body);
+  const std::string formulaText = items.empty() ? std::string() : items.front();
+  std::string cast = castOfArguments(call.argumentText);
+  if (cast.empty() && items.size() >= 2) {
+    cast = items[1];
+    trim(cast);
+    trim(cast, '"');
+  }
+  const std::optional<std::string> answer = e.evaluateFormula(formulaText, true);
+  if (e.queries_ != nullptr) {
+    const long long level = call.variables().getVariableInteger("__Think_accept");
+    e.queries_->acceptThinking(static_cast<int>(std::clamp<long long>(
+        level, std::numeric_limits<int>::min(), std::numeric_limits<int>::max())));
+  }
+  if (!answer) return 2;
+  if (classifyValue(*answer) == ValueKind::Number) {
+    call.result = formatWithCast(parseDoublePrefix(*answer), cast);
+  } else {
+    call.result = *answer;
+  }
+  // Written with a backslash the element only computes (an assignment, say).
+  if (call.backslash) call.result.clear();
+  return 0;
+}
+
+int ScriptEngineInternals::here(Call& call) {
+  if (call.body.empty()) return 1;
+  std::string value;
+  call.variables().getVariable("__Here", value);
+  call.result = value.find(call.body) != std::string::npos ? "1" : "0";
+  return 0;
+}
+
+int ScriptEngineInternals::talkInterval(Call& call) {
+  ScriptEngine& e = call.engine;
+  if (call.body.empty()) return 1;
+  const long current = e.talkInterval();
+  const std::uint32_t bits = static_cast<std::uint32_t>(current);
+  std::uint32_t next = 0;
+  auto evaluated = [&]() {
+    const std::optional<std::string> answer = e.evaluateFormula(call.body, false);
+    return answer ? truncateToInteger(parseDoublePrefix(*answer)) : 0LL;
+  };
+  if (call.body == "+") {
+    next = (bits & (1u << 30)) != 0 ? 0 : bits * 2u;
+  } else if (call.body == "-") {
+    next = static_cast<std::uint32_t>(current / 2);
+  } else if (call.body[0] == '+' || call.body[0] == '-') {
+    const long long delta = evaluated();
+    const long long sum = (delta > 0 && static_cast<long long>(current) >
+                                            std::numeric_limits<long long>::max() - delta)
+                              ? std::numeric_limits<long long>::max()
+                              : static_cast<long long>(current) + delta;
+    next = clampToUnsigned32(sum);
+  } else {
+    next = clampToUnsigned32(evaluated());
+  }
+  e.setTalkInterval(next);
+  call.result.clear();
+  return 0;
+}
+
+int ScriptEngineInternals::token(Call& call) {
+  if (call.body.empty()) return 1;
+  std::string talk;
+  const std::optional<std::string> result = call.engine.runTalk(call.body, talk, true);
+  call.result = result ? *result : std::string();
+  return 0;
+}
+
+int ScriptEngineInternals::commu(Call& call) {
+  ScriptEngine& e = call.engine;
+  if (call.body.empty()) return 1;
+  if (e.queries_ == nullptr) return 1;
+  const std::deque<std::u16string>& stored = e.event_.segments;
+  if (stored.empty()) {
+    call.result = "0";
+    return 0;
+  }
+  std::string security;
+  call.variables().getVariable("__Security_level", security);
+  stripEnclosing(security, '"', '"');
+  std::deque<std::u16string> fresh;
+  e.queries_->thinkNow(u"__zelka_kernel", toWide(security), toWide(call.body), fresh);
+  const int phase = e.queries_->acceptThinking(1);
+  call.variables().setVariableUnsigned("__Think_accept", static_cast<std::uint32_t>(phase));
+  call.variables().setVariableUnsigned("__Think_state",
+                                       static_cast<std::uint32_t>(e.queries_->thinkResult()));
+
+  std::u16string storedJoined;
+  for (const std::u16string& segment : stored) storedJoined += segment + u" ";
+  std::u16string freshJoined;
+  std::size_t found = 0;
+  for (const std::u16string& segment : fresh) {
+    freshJoined += segment + u" ";
+    if (storedJoined.find(segment) != std::u16string::npos) ++found;
+  }
+  call.result = fresh.empty() ? "0" : std::to_string(found * 100 / fresh.size());
+
+  if (e.logsFormulas()) {
+    DiagnosticLog& log = e.log_;
+    std::string accept;
+    std::string state;
+    call.variables().getVariable("__Think_accept", accept);
+    call.variables().getVariable("__Think_state", state);
+    log.newline();
+    log.write("expression automatic segmentation result: ");
+    log.newline();
+    log.writeWide(freshJoined);
+    log.newline();
+    log.newline();
+    log.write("__Think_accept: " + accept);
+    log.newline();
+    log.write("__Think_state: " + state);
+    log.newline();
+    log.newline();
+    log.write("%commu checking: ");
+    log.writeWide(storedJoined);
+    log.write("/ ");
+    log.writeWide(freshJoined);
+    log.write("= " + call.result + "%");
+    log.newline();
+    log.newline();
+  }
+  return 0;
+}
+
+int ScriptEngineInternals::match(Call& call) {
+  if (call.body.empty()) return 1;
+  std::string value;
+  call.variables().getVariable("__Sentence", value);
+  call.result = value.find(call.body) != std::string::npos ? "1" : "0";
+  return 0;
+}
+
+int ScriptEngineInternals::username(Call& call) {
+  std::string value;
+  if (call.variables().getVariable("__Username", value)) {
+    call.result = value;
+  } else {
+    // Unknown here: handed on for the host to replace.
+    call.result = quoted(toNarrow(call.element.text));
+  }
+  call.result += call.argumentText;
+  return 0;
+}
+
+// Scope and surface: the scope tag only when the scope changes within the talk.
+int ScriptEngineInternals::scope(Call& call) {
+  std::string& remembered = call.engine.event_.rememberedScope;
+  const std::string name = toNarrow(call.element.name);
+  std::string tag;
+  if (call.body.empty()) {
+    tag = "\\" + name;
+  } else {
+    if (name != remembered) tag = "\\" + name;
+    tag += "\\s[" + call.body + "]";
+  }
+  remembered = name;
+  call.result = quoted(tag);
+  return 0;
+}
+
+int ScriptEngineInternals::percent(Call& call) {
+  call.result = "%" + call.argumentText + call.bodyText;
+  return 0;
+}
+
+int ScriptEngineInternals::passThrough(Call& call) {
+  call.result = quoted(toNarrow(call.element.kind + call.element.name) + call.argumentText +
+                       call.bodyText);
+  return 0;
+}
+
+}  // namespace zelka

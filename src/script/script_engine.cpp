@@ -1,0 +1,256 @@
+// The expansion engine: runs a parsed script element by element, expands meta elements
+// (the conditional chain here, every other element through the meta element table), rescans
+// each result as a script, and turns failures into an error report inside the talk.
+#include "script/script_engine.h"
+
+#include "platform/clock.h"
+#include "platform/text_codec.h"
+#include "shiori/diagnostic_log.h"
+#include "util/number_text.h"
+#include "util/text.h"
+
+namespace zelka {
+namespace {
+
+// The report's message lines, in Shift_JIS.
+// "cannot substitute" / "check how it is written"
+constexpr std::string_view kCannotSubstitute =
+    "\x92\x75\x8a\xb7\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x81\x42\\n";
+constexpr std::string_view kCheckWriting =
+    "\x8b\x4c\x8f\x71\x95\xfb\x96\x40\x82\xf0\x8a\x6d\x94\x46\x82\xb5\x82\xc4\x82\xad\x82\xbe"
+    "\x82\xb3\x82\xa2\x81\x42\\n";
+// "the data type cannot be determined" / "complain to tavi"
+constexpr std::string_view kUnknownType =
+    "\x83\x66\x81\x5b\x83\x5e\x8c\x5e\x82\xaa\x94\xbb\x95\xca\x82\xc5\x82\xab\x82\xdc\x82\xb9"
+    "\x82\xf1\x81\x42\\n";
+constexpr std::string_view kComplain =
+    "tavi \x82\xc9\x95\xb6\x8b\xe5\x8c\xbe\x82\xc1\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81"
+    "\x42\\n";
+
+bool isShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc); }
+
+bool isChainElement(const ScriptElement& element) {
+  if (element.kind == u"%") return element.name == u"if";
+  if (element.kind == u"+") return element.name == u"elseif" || element.name == u"else";
+  return false;
+}
+
+}  // namespace
+
+ScriptEngine::ScriptEngine(FormulaEvaluator& evaluator, KnowledgeBase& knowledge,
+                           EventContext& event, Mt19937& random, DiagnosticLog& log)
+    : evaluator_(evaluator),
+      knowledge_(knowledge),
+      event_(event),
+      random_(random),
+      log_(log),
+      clock_(secondsSinceEpoch) {}
+
+std::string scriptErrorReport(const ScriptElement& element, int code) {
+  // Backslashes are doubled per character, so the trail byte of a two-byte character is
+  // never mistaken for one.
+  std::u16string source;
+  source.reserve(element.text.size() + 8);
+  for (char16_t c : element.text) {
+    source += c;
+    if (c == u'\\') source += c;
+  }
+  std::string report = "\\n<!-- Zelka Script Error\\n\"";
+  report += toNarrow(source);
+  report += "\"\\n";
+  if (code == 2) {
+    report += kUnknownType;
+    report += kComplain;
+  } else {
+    report += kCannotSubstitute;
+    report += kCheckWriting;
+  }
+  report += "-->\\n";
+  return report;
+}
+
+bool ScriptEngine::runScript(std::string_view script, std::string& out) {
+  const bool outermost = nesting_ == 0;
+  try {
+    if (!outermost && exhausted()) return false;
+    Nesting nesting(*this);
+    return runScriptImpl(script, out);
+  } catch (...) {
+    // Nothing escapes the outermost call; a failure deeper down unwinds to it.
+    if (outermost) return false;
+    throw;
+  }
+}
+
+bool ScriptEngine::runScriptImpl(std::string_view script, std::string& out) {
+  spend();
+  const std::u16string wide = toWide(script);
+  std::vector<ScriptElement> list;
+  parseScript(wide, &list);
+  std::string result;
+  std::uint32_t counter = 0;
+  expandList(list, result, counter);
+  out += result;
+  return !result.empty();
+}
+
+int ScriptEngine::expandList(const std::vector<ScriptElement>& list, std::string& out,
+                             std::uint32_t& counter) {
+  if (list.empty()) {
+    out.clear();
+    return 0;
+  }
+  int enableSub = 1;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const ScriptElement& element = list[i];
+    std::string text;
+    if (element.isMeta()) {
+      if (logsSelection()) {
+        log_.newline();
+        log_.write("lexical analysis: ");
+        log_.writeWide(element.text);
+        log_.newline();
+        log_.write("ps_enable_sub: " + std::to_string(enableSub));
+        log_.newline();
+      }
+      std::string result;
+      const Outcome outcome = expandElementImpl(element, result, enableSub, counter);
+      if (i + 1 < list.size() && list[i + 1].kind != u"+") enableSub = 1;
+      if (outcome == Outcome::Refused) {
+        text = std::move(result);  // already the report; scanning it again is what was refused
+      } else if (exhausted()) {
+        text = scriptErrorReport(element, 1);
+      } else {
+        Nesting nesting(*this);
+        runScriptImpl(result, text);
+      }
+    } else {
+      text = toNarrow(element.text);
+    }
+    out += text;
+    if (logsSelection()) {
+      log_.write("lexical analysis result: ");
+      log_.write(text);
+      log_.newline();
+    }
+  }
+  return 1;
+}
+
+bool ScriptEngine::expandElement(const ScriptElement& element, std::string& out, int& enableSub,
+                                 std::uint32_t& counter) {
+  return expandElementImpl(element, out, enableSub, counter) == Outcome::Done;
+}
+
+ScriptEngine::Outcome ScriptEngine::expandElementImpl(const ScriptElement& element,
+                                                      std::string& out, int& enableSub,
+                                                      std::uint32_t& counter) {
+  if (exhausted()) {
+    out = scriptErrorReport(element, 1);
+    return Outcome::Refused;
+  }
+  Nesting nesting(*this);
+  spend();
+  if (isChainElement(element)) return expandChain(element, out, enableSub, counter);
+
+  std::string argumentText;
+  expandList(element.arguments, argumentText, counter);
+  std::string bodyText;
+  for (const auto& body : element.bodies) {
+    std::string expanded;
+    expandList(body, expanded, counter);
+    bodyText += expanded;
+  }
+
+  std::string result;
+  const int code = dispatchMeta(element, argumentText, bodyText, counter, result);
+  if (code != 0) {
+    out = scriptErrorReport(element, code);
+    return Outcome::Failed;
+  }
+  // An empty result stays visible to the rescan as an empty quoted text.
+  if (result.empty()) result = "\"\"";
+  out = std::move(result);
+  return Outcome::Done;
+}
+
+ScriptEngine::Outcome ScriptEngine::expandChain(const ScriptElement& element, std::string& out,
+                                                int& enableSub, std::uint32_t& counter) {
+  auto outputFirstBody = [&]() {
+    if (element.bodies.empty()) return;
+    std::string body;
+    expandList(element.bodies.front(), body, counter);
+    stripEnclosing(body, '{', '}');
+    out += body;
+  };
+
+  if (element.name == u"else") {
+    enableSub = enableSub == 0 ? 1 : 0;
+    if (enableSub == 1) outputFirstBody();
+    return Outcome::Done;
+  }
+  // An elseif after a branch that already ran stays silent.
+  if (element.name == u"elseif" && enableSub != 0) return Outcome::Done;
+
+  std::string formula;
+  expandList(element.arguments, formula, counter);
+  const std::optional<std::string> answer = evaluateFormula(formula, true);
+  bool truth = false;
+  if (answer) {
+    if (classifyValue(*answer) == ValueKind::Number) {
+      truth = parseDoublePrefix(*answer) != 0.0;
+    } else {
+      std::string unquoted = *answer;
+      stripEnclosing(unquoted, '"', '"');
+      truth = !unquoted.empty();
+    }
+  }
+  enableSub = truth ? 1 : 0;
+  if (truth) outputFirstBody();
+  return Outcome::Done;
+}
+
+std::optional<std::string> ScriptEngine::evaluateFormula(std::string_view formula, bool logIt) {
+  evaluator_.setFormula(formula);
+  std::optional<std::string> answer = evaluator_.evaluate();
+  if (logIt && logsFormulas()) logFormula();
+  return answer;
+}
+
+void ScriptEngine::logFormula() {
+  log_.newline();
+  log_.write("rpn m_formula: ");
+  log_.write(evaluator_.formula());
+  log_.newline();
+  log_.write("rpn m_formula_rpn: ");
+  log_.write(evaluator_.formulaRpn());
+  log_.newline();
+  log_.write("rpn m_answer: ");
+  log_.write(evaluator_.answer());
+  log_.newline();
+}
+
+std::string ScriptEngine::stripScriptQuotes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    // A two-byte character is copied whole: its trail byte may be 0x5C and must not act
+    // as a backslash before a quote.
+    if (isShiftJisLead(c) && i + 1 < text.size()) {
+      out += text[i];
+      out += text[++i];
+      continue;
+    }
+    if (c == '\\' && i + 1 < text.size() && text[i + 1] == '"') {
+      out += '"';
+      ++i;
+      continue;
+    }
+    if (c == '"') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+}  // namespace zelka
