@@ -1,0 +1,295 @@
+// The knowledge file reader: a line walk that keeps its state (quote, brace depth, current
+// field) across lines, and commits one block at its closing brace.
+#include "script/knowledge_file.h"
+
+#include <vector>
+
+#include "platform/text_codec.h"
+#include "util/line_reader.h"
+#include "util/number_text.h"
+#include "util/text.h"
+
+namespace zelka {
+namespace {
+
+enum class Field { kToken, kEmotionLimiter, kScript, kConditional, kConditionalElse };
+
+struct Keyword {
+  std::u16string_view text;
+  Field field;
+};
+
+// In the order they are tested.
+constexpr Keyword kKeywords[] = {
+    {u"token:", Field::kToken},
+    {u"emotionlimiter:", Field::kEmotionLimiter},
+    {u"script:", Field::kScript},
+    {u"conditional:", Field::kConditional},
+    {u"conditionalelse:", Field::kConditionalElse},
+};
+
+// A read is handled as the C string it would be: it ends at a zero byte.
+void cutAtZero(std::string& piece) {
+  std::size_t zero = piece.find('\0');
+  if (zero != std::string::npos) piece.resize(zero);
+}
+
+class KnowledgeFileParser {
+ public:
+  KnowledgeFileParser(const std::u16string& defaultToken, std::string fileName,
+                      KnowledgeBase& base, KnowledgeFileReport& report)
+      : defaultToken_(defaultToken), fileName_(std::move(fileName)), base_(base),
+        report_(report) {}
+
+  void line(std::u16string text) {
+    tabsToSpaces(text);
+    collapseSpaces(text);
+    std::size_t stop = walk(text);
+    std::u16string& field = target();
+    field.append(text, 0, stop);
+    if (field.empty()) return;
+    // Trailing blanks go, except one escaped by a backslash.
+    while (!field.empty() && field.back() == u' ' &&
+           !(field.size() >= 2 && field[field.size() - 2] == u'\\')) {
+      field.pop_back();
+    }
+    field += joiner_;
+  }
+
+  std::size_t openBraces() const { return depth_; }
+
+ private:
+  // Walks one cleaned line; returns where its content stops.
+  std::size_t walk(std::u16string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+      char16_t c = text[i];
+      if (inQuote_) {
+        if (c == u'"') inQuote_ = false;
+        ++i;
+        continue;
+      }
+      if (c == u'"') {
+        inQuote_ = true;
+        ++i;
+        continue;
+      }
+      bool slashNext = i + 1 < text.size() && text[i + 1] == u'/';
+      if (c == u'\\' && slashNext) {
+        text.erase(i, 1);  // "\/" is a literal slash
+        ++i;
+        continue;
+      }
+      if (c == u'/' && slashNext) return i;  // comment
+      if (c == u'\n') return i;
+      if (depth_ == 0) {
+        if (c == u'{') {
+          text.erase(i, 1);
+          depth_ = 1;
+        } else {
+          ++i;
+        }
+        continue;
+      }
+      if (c == u'{') {
+        ++depth_;
+        ++i;
+        continue;
+      }
+      if (c == u'}') {
+        if (--depth_ == 0) {
+          commit();
+          text.erase(i, 1);
+        } else {
+          ++i;
+        }
+        continue;
+      }
+      if (i == 0 && selectKeyword(text)) {
+        collapseSpaces(text);
+        continue;  // restart at position 0
+      }
+      ++i;
+    }
+    return text.size();
+  }
+
+  // Selects the field of a keyword at the start of the text and removes the keyword.
+  bool selectKeyword(std::u16string& text) {
+    for (const Keyword& keyword : kKeywords) {
+      if (text.compare(0, keyword.text.size(), keyword.text) != 0) continue;
+      joiner_.clear();
+      if (keyword.field == Field::kScript) {
+        if (!script_.empty()) alternatives_.push_back(std::move(script_));
+        script_.clear();
+      }
+      if (keyword.field == Field::kScript || keyword.field == Field::kConditional) {
+        joiner_ = u"\n";
+      }
+      target_ = keyword.field;
+      text.erase(0, keyword.text.size());
+      return true;
+    }
+    return false;
+  }
+
+  std::u16string& target() {
+    switch (target_) {
+      case Field::kToken: return token_;
+      case Field::kEmotionLimiter: return emotionLimiter_;
+      case Field::kConditional: return conditional_;
+      case Field::kConditionalElse: return conditionalElse_;
+      case Field::kScript: break;
+    }
+    return script_;
+  }
+
+  void commit() {
+    if (token_.empty()) token_ = defaultToken_;
+    if (emotionLimiter_.empty()) emotionLimiter_ = u"0";
+    if (conditional_.empty()) conditional_ = u"1";
+    std::u16string tokenLine = token_ + u" " + emotionLimiter_ + u" ";
+    alternatives_.push_back(std::move(script_));
+    for (std::u16string& script : alternatives_) {
+      if (addKnowledgeEntry(fileName_, tokenLine, conditional_, conditionalElse_,
+                            std::move(script), base_)) {
+        ++report_.entriesAdded;
+      } else {
+        ++report_.entriesDropped;
+      }
+    }
+    ++report_.blocksCommitted;
+    token_.clear();
+    emotionLimiter_.clear();
+    conditional_.clear();
+    conditionalElse_.clear();
+    script_.clear();
+    alternatives_.clear();
+    joiner_ = u"\n";
+  }
+
+  const std::u16string& defaultToken_;
+  const std::string fileName_;
+  KnowledgeBase& base_;
+  KnowledgeFileReport& report_;
+
+  bool inQuote_ = false;
+  std::size_t depth_ = 0;
+  Field target_ = Field::kScript;
+  std::u16string joiner_ = u"\n";
+  std::u16string token_, emotionLimiter_, script_, conditional_, conditionalElse_;
+  std::vector<std::u16string> alternatives_;
+};
+
+// The bytes the reader works on for one read: cut at a zero byte, complemented back when
+// the file is scrambled (and cut again, as the complemented text is a C string too).
+void prepareRead(std::string& piece, bool scrambled) {
+  cutAtZero(piece);
+  if (scrambled) {
+    complementRead(piece);
+    cutAtZero(piece);
+  }
+}
+
+}  // namespace
+
+void complementRead(std::string& piece) {
+  if (piece.empty()) return;
+  for (std::size_t i = 0; i + 1 < piece.size(); ++i) piece[i] = static_cast<char>(~piece[i]);
+}
+
+bool addKnowledgeEntry(const std::string& fileName, std::u16string tokenLine,
+                       std::u16string conditional, std::u16string conditionalElse,
+                       std::u16string script, KnowledgeBase& base) {
+  for (std::u16string* text : {&tokenLine, &conditional, &conditionalElse, &script}) {
+    tabsToSpaces(*text);
+    collapseSpaces(*text);
+  }
+  std::vector<std::u16string> words;
+  splitQuoted(std::u16string_view(tokenLine), u" ", words);
+  if (words.size() < 2 || words[0].empty() || words[1].empty()) return false;
+  KnowledgeEntry entry;
+  entry.token = toNarrow(words[0]);
+  entry.emotionLimit = parseInt32Prefix(toNarrow(words[1]));
+  entry.script = toNarrow(script);
+  entry.source = fileName;
+  entry.conditionalElse = toNarrow(conditionalElse);
+  entry.conditional = toNarrow(conditional);
+  std::string key = entry.token;
+  base.emplace(std::move(key), std::move(entry));  // after the equal keys already filed
+  return true;
+}
+
+bool parseKnowledgeFile(const std::u16string& defaultToken, const std::string& path,
+                        const std::u16string& header, bool scrambled, KnowledgeBase& base,
+                        KnowledgeFileReport* report) {
+  KnowledgeFileReport local;
+  KnowledgeFileReport& out = report ? *report : local;
+  out = KnowledgeFileReport{};
+  auto fail = [&](KnowledgeFileStatus status) {
+    out.status = status;
+    return false;
+  };
+  if (path.empty() || header.empty()) return fail(KnowledgeFileStatus::kMissingArgument);
+  std::string fileName = fileNameOf(path);
+  if (fileName.empty()) return fail(KnowledgeFileStatus::kNoFileName);
+
+  LineReader reader(path, kKnowledgeReadBuffer);
+  if (!reader.isOpen()) return fail(KnowledgeFileStatus::kCannotOpen);
+  std::string piece;
+  if (!reader.readLine(piece)) return fail(KnowledgeFileStatus::kEmpty);
+  prepareRead(piece, scrambled);
+  if (toWide(piece) != header) return fail(KnowledgeFileStatus::kBadHeader);
+
+  KnowledgeFileParser parser(defaultToken, fileName, base, out);
+  while (reader.readLine(piece)) {
+    prepareRead(piece, scrambled);
+    if (piece.empty()) continue;
+    parser.line(toWide(piece));
+  }
+  out.unclosedBraces = parser.openBraces();
+  return true;
+}
+
+bool scrambleKnowledgeText(std::string_view plain, std::string& scrambled,
+                           std::size_t* failedRead) {
+  scrambled.clear();
+  std::vector<std::string> reads;
+  LineReader plainReader = LineReader::fromText(std::string(plain), kKnowledgeReadBuffer);
+  std::string piece;
+  while (plainReader.readLine(piece)) {
+    reads.push_back(piece);
+    complementRead(piece);
+    scrambled += piece;
+  }
+  // Read the result back as the reader will and compare what it sees.
+  LineReader check = LineReader::fromText(scrambled, kKnowledgeReadBuffer);
+  std::size_t index = 0;
+  for (;; ++index) {
+    bool more = check.readLine(piece);
+    if (!more || index >= reads.size()) {
+      if (more || index < reads.size()) break;
+      return true;
+    }
+    std::string expected = reads[index];
+    cutAtZero(expected);
+    prepareRead(piece, true);
+    if (piece != expected) break;
+  }
+  if (failedRead) *failedRead = index + 1;
+  scrambled.clear();
+  return false;
+}
+
+std::string unscrambleKnowledgeText(std::string_view scrambled) {
+  std::string plain;
+  LineReader reader = LineReader::fromText(std::string(scrambled), kKnowledgeReadBuffer);
+  std::string piece;
+  while (reader.readLine(piece)) {
+    complementRead(piece);
+    plain += piece;
+  }
+  return plain;
+}
+
+}  // namespace zelka

@@ -1,0 +1,66 @@
+// Knowledge files: the ghost's authored talk. A file begins with a header line and holds
+// brace-delimited blocks; each block names a token, optional conditions and an emotion
+// limit, and one or more alternative scripts, which become KnowledgeEntry values filed by
+// token. Files with the extension "tlk" are plain; "tlc" files store every byte of each
+// read complemented except the read's last byte (normally the line feed).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "script/knowledge_base.h"
+
+namespace zelka {
+
+inline constexpr char16_t kKnowledgeFileHeader[] = u"[ZELKA KNOWLEDGE 2.0]\n";
+
+// Bytes per read of a knowledge file, terminating zero included: a line is read in pieces
+// of at most 1,023 bytes.
+inline constexpr std::size_t kKnowledgeReadBuffer = 1024;
+
+enum class KnowledgeFileStatus {
+  kRead,             // read (possibly with no block in it)
+  kMissingArgument,  // empty path or header
+  kNoFileName,       // the path names a directory, not a file
+  kCannotOpen,
+  kEmpty,
+  kBadHeader,        // the first line is not the header
+};
+
+// What reading one file did, for author tools and the log.
+struct KnowledgeFileReport {
+  KnowledgeFileStatus status = KnowledgeFileStatus::kRead;
+  std::size_t blocksCommitted = 0;
+  std::size_t entriesAdded = 0;
+  std::size_t entriesDropped = 0;  // token or emotion limiter empty after the split
+  std::size_t unclosedBraces = 0;  // braces still open at the end of the file (their block is lost)
+};
+
+// Reads one knowledge file into `base`. False when the path or header is missing, the path
+// has no file name, the file cannot be opened or is empty, or its first line is not the
+// header; true otherwise (also when the file holds no block).
+bool parseKnowledgeFile(const std::u16string& defaultToken, const std::string& path,
+                        const std::u16string& header, bool scrambled, KnowledgeBase& base,
+                        KnowledgeFileReport* report = nullptr);
+
+// Cleans the texts (tabs to blanks, blank runs collapsed outside quotes), splits the token
+// line at blanks and files one entry under its first word, with the second word as the
+// emotion limit. False (nothing filed) when the split yields fewer than two pieces or one of
+// the first two is empty.
+bool addKnowledgeEntry(const std::string& fileName, std::u16string tokenLine,
+                       std::u16string conditional, std::u16string conditionalElse,
+                       std::u16string script, KnowledgeBase& base);
+
+// Complements every byte of one read except its last; applying it twice restores the read.
+void complementRead(std::string& piece);
+
+// Author tools: converts a whole file's content between the two forms, read by read as the
+// reader reads it (so CR LF line ends become LF). Scrambling fails when the result would not
+// read back as the same text: a byte 0xF5 inside a line complements to a line feed, which
+// would end the read early. `failedRead` then gets the 1-based number of the read.
+bool scrambleKnowledgeText(std::string_view plain, std::string& scrambled,
+                           std::size_t* failedRead = nullptr);
+std::string unscrambleKnowledgeText(std::string_view scrambled);
+
+}  // namespace zelka
