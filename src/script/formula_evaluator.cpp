@@ -107,8 +107,12 @@ std::optional<std::string> FormulaEvaluator::evaluate() {
     }
   }
 
+  // A word standing as the answer is a variable: its value answers (nothing when it is
+  // undefined). An operation's result answers as computed, so that the text of an infinite
+  // quotient is not taken for a variable name.
   const std::string& top = values_.back();
-  if (classifyValue(top) == ValueKind::Name) {
+  const bool computed = output_.back().isOperator;
+  if (!computed && classifyValue(top) == ValueKind::Name) {
     if (!variables_.getVariable(top, m_answer)) m_answer.clear();
   } else {
     m_answer = top;

@@ -64,8 +64,20 @@ inline const FormulaOperatorRow* findFormulaOperator(std::string_view text) {
 
 // The first row (in matching order) whose text begins `text`; nullptr when none does.
 inline const FormulaOperatorRow* matchFormulaOperator(std::string_view text) {
+  if (text.empty()) return nullptr;
+  const char first = text[0];
+  // Most bytes of a formula start no operator; reject them without walking the table.
+  switch (first) {
+    case '(': case ')': case '&': case '|': case '=': case '!': case '>': case '<': case 'e':
+    case '+': case '-': case '*': case '/': case '%': case '^':
+      break;
+    default:
+      return nullptr;
+  }
+  const char second = text.size() > 1 ? text[1] : '\0';
   for (const FormulaOperatorRow& row : kFormulaOperators) {
-    if (text.substr(0, row.text.size()) == row.text) return &row;
+    if (row.text[0] != first) continue;
+    if (row.text.size() == 1 || row.text[1] == second) return &row;
   }
   return nullptr;
 }
