@@ -1,0 +1,128 @@
+#include "knowledge/learning_engine.h"
+
+#include <exception>
+#include <set>
+
+#include "brain/concept_learning.h"
+#include "brain/knowledge_set.h"
+#include "config/zelka_config.h"
+#include "knowledge/dictionary_import.h"
+#include "platform/text_codec.h"
+
+namespace zelka {
+
+LearningEngine::LearningEngine() = default;
+
+LearningEngine::~LearningEngine() { shutdown(); }
+
+bool LearningEngine::start(const std::u16string& moduleDirectory) {
+  shutdown();
+  unmoved_.clear();
+  if (moduleDirectory.empty()) return false;
+
+  moduleDirectory_ = moduleDirectory;
+  config_ = std::make_unique<ZelkaConfig>();
+  if (!config_->read(moduleDirectory_)) return false;
+
+  const std::u16string vendorDirectory =
+      moduleDirectory_ + config_->directory(u"Directory", u"vender");
+  knowledge_ = std::make_unique<KnowledgeSet>();
+  const bool loaded = knowledge_->load(moduleDirectory_, config_.get());
+
+  const std::string vendor = toNarrow(vendorDirectory);
+  const std::string learned = toNarrow(vendorDirectory + u"learned/");
+  std::vector<std::string> changed;
+  scanChangedFiles(vendor, "mem", fileTimes_, changed);
+  // A path listed twice by the directory search is still imported once.
+  std::set<std::string> imported;
+  for (const std::string& path : changed) {
+    if (!imported.insert(path).second) continue;
+    DictionaryImportReport report;
+    importDictionary(learned, path, kDictionaryHeader, knowledge_.get(), &report);
+    // A rejected file stays untouched without comment; an imported one that could not be
+    // moved aside will be read again at the next start, which its owner should hear of.
+    if (report.imported && !report.moved) unmoved_.push_back(path);
+  }
+  return loaded;
+}
+
+void LearningEngine::shutdown() {
+  // The knowledge set refers to the configuration: it goes first, saving its stores.
+  knowledge_.reset();
+  config_.reset();
+}
+
+int LearningEngine::thinkPhase() const {
+  return knowledge_ ? knowledge_->thinking().thinkPhase() : 1;
+}
+
+int LearningEngine::tickThinking() {
+  return knowledge_ ? knowledge_->thinking().tickThinking() : 0;
+}
+
+int LearningEngine::acceptThinking(int level) {
+  return knowledge_ ? knowledge_->thinking().acceptThinking(level) : 1;
+}
+
+int LearningEngine::thinkResult() const {
+  return knowledge_ ? knowledge_->thinking().thinkResult() : 0;
+}
+
+int LearningEngine::thinkTicks() const {
+  return knowledge_ ? knowledge_->thinking().thinkTicks() : 0;
+}
+
+int LearningEngine::thinkWait() const {
+  return knowledge_ ? knowledge_->thinking().thinkWait() : 0;
+}
+
+bool LearningEngine::takeSegments(std::deque<std::u16string>& out) {
+  if (!knowledge_ || knowledge_->thinking().thinkPhase() == 0) return false;
+  knowledge_->thinking().takeSegments(out);
+  return true;
+}
+
+bool LearningEngine::startThinking(const std::u16string& sender,
+                                   const std::u16string& securityLevel,
+                                   const std::u16string& text, int timeoutMs) {
+  if (!knowledge_ || knowledge_->thinking().thinkPhase() == 0) return false;
+  knowledge_->thinking().startThinking(sender, securityLevel, text, timeoutMs);
+  return true;
+}
+
+int LearningEngine::thinkNow(const std::u16string& sender, const std::u16string& securityLevel,
+                             const std::u16string& text, std::deque<std::u16string>& segments) {
+  if (!knowledge_) return segments.empty() ? 3 : 2;
+  return knowledge_->thinking().thinkNow(sender, securityLevel, text, segments);
+}
+
+bool LearningEngine::associateCall(const std::u16string& argument, std::u16string& word) {
+  if (!knowledge_) return false;
+  try {
+    WordList arguments;
+    if (!splitCallArguments(argument, arguments) || arguments.empty()) return false;
+    std::uint64_t depth = 0;
+    return ConceptLearning(*knowledge_).associate(depthArgument(arguments, 1), depth,
+                                                  arguments[0], word);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool LearningEngine::unifyCall(const std::u16string& argument, std::u16string& word,
+                               bool swap) {
+  if (!knowledge_) return false;
+  try {
+    WordList arguments;
+    if (!splitCallArguments(argument, arguments) || arguments.size() < 2) return false;
+    const std::u16string& expression = swap ? arguments[1] : arguments[0];
+    const std::u16string target = unescapeWord(swap ? arguments[0] : arguments[1]);
+    std::uint64_t depth = 0;
+    return ConceptLearning(*knowledge_).unify(depthArgument(arguments, 2), depth, expression,
+                                              target, word);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace zelka
