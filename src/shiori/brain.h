@@ -1,0 +1,111 @@
+// The brain behind the protocol front: the diagnostic log, the run level, the configuration,
+// the owner ghost name, the module, vendor and learning paths, the script language's state
+// (formula evaluator with the variables, knowledge base, event context, random generator,
+// script engine), the counters of the event handling and the learning engine.
+//
+// startScriptEngine brings a loaded module to life: it starts the learning engine, reads the
+// knowledge files of the vendor directory, sets the reserved variables, runs the two reflex
+// events and restores the variables saved in reflex.txt. shutdown saves them back; it saves
+// only when they were restored at start-up, so a failed start never overwrites reflex.txt.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "config/zelka_config.h"
+#include "knowledge/learning_engine.h"
+#include "script/event_context.h"
+#include "script/formula_evaluator.h"
+#include "script/knowledge_base.h"
+#include "script/script_engine.h"
+#include "shiori/diagnostic_log.h"
+#include "util/changed_files.h"
+#include "util/mt19937.h"
+
+namespace zelka {
+
+class Brain {
+ public:
+  Brain();
+  virtual ~Brain();
+  Brain(const Brain&) = delete;
+  Brain& operator=(const Brain&) = delete;
+
+  // The brain's initialiser. The vendor and learning paths end with their separator. False
+  // when an argument is missing or empty, when the learning engine does not start or when the
+  // configured birthday is empty.
+  bool startScriptEngine(std::string_view moduleDirectory, std::string_view venderPath,
+                         std::string_view learningPath);
+
+  // Waits for thinking, shuts the learning engine down (its stores save themselves), saves the
+  // variables to reflex.txt (when they were restored at start-up), logs the save and deletes
+  // the configuration. Safe to call in any state, also twice.
+  void shutdownBrain();
+
+  // The configured name of an event (the name itself without a configuration or rename).
+  std::string eventRename(std::string_view name) const;
+
+  int runLevel() const { return runLevel_; }
+  void setRunLevel(int level);
+  DiagnosticLog& log() { return log_; }
+  const ZelkaConfig* config() const { return config_.get(); }
+  const std::string& ownerGhostName() const { return ownerGhostName_; }
+  const std::string& venderPath() const { return venderPath_; }
+  const std::string& learningPath() const { return learningPath_; }
+  std::string reflexFilePath() const { return learningPath_ + "reflex.txt"; }
+
+  VariableTable& variables() { return evaluator_.variables(); }
+  FormulaEvaluator& evaluator() { return evaluator_; }
+  KnowledgeBase& knowledgeBase() { return knowledge_; }
+  EventContext& eventContext() { return event_; }
+  ScriptEngine& scriptEngine() { return script_; }
+  LearningEngine& learningEngine() { return learning_; }
+  Mt19937& scriptRandom() { return random_; }
+
+  // Sum of the counter queue's entries (it starts empty and nothing fills it).
+  std::int32_t counterQueueSum() const;
+
+ protected:
+  // Replaces the configuration (null allowed) and attaches it to the script engine.
+  void setConfig(std::unique_ptr<ZelkaConfig> config);
+
+  DiagnosticLog log_;
+  int runLevel_ = 0;
+  std::unique_ptr<ZelkaConfig> config_;
+  std::string ownerGhostName_ = "Zelka";
+  std::u16string moduleDirectoryWide_;
+  std::string venderPath_;
+  std::string learningPath_;
+  FileTimeMap knowledgeFileTimes_;
+
+  // Script language state, declared before the engine that refers to it.
+  FormulaEvaluator evaluator_;
+  KnowledgeBase knowledge_;
+  EventContext event_;
+  Mt19937 random_;
+  ScriptEngine script_;
+
+  // Event handling counters (compared as unsigned numbers).
+  std::uint32_t secondCounter_ = 0;
+  std::int32_t listenWait_ = 0;
+  std::uint32_t listenCounter_ = 0;
+  std::u16string touchPart_;
+  std::uint32_t touchCounter_ = 0;
+
+  std::deque<std::int32_t> counterQueue_;
+
+  // True once the variables were restored from reflex.txt in this session.
+  bool variablesRestored_ = false;
+
+  LearningEngine learning_;
+
+ private:
+  bool loadReflexStage(std::string_view venderPath);
+  void readKnowledgeFiles(const std::string& venderPath, const std::u16string& defaultToken,
+                          const char* extension, bool scrambled);
+};
+
+}  // namespace zelka

@@ -1,0 +1,91 @@
+// The module's three exported functions. The one server object is built when the module is
+// mapped and destroyed when it is unmapped. Nothing escapes these functions: an exception is
+// answered with failure (load), a 500 response (request) or success (unload).
+#include <memory>
+#include <new>
+
+#include "shiori/shiori_server.h"
+
+#if defined(_WIN32)
+#define ZELKA_EXPORT extern "C" __declspec(dllexport)
+#define ZELKA_CALL __cdecl
+#else
+#define ZELKA_EXPORT extern "C" __attribute__((visibility("default")))
+#define ZELKA_CALL
+#endif
+
+namespace {
+
+// Holds the server; a construction that fails leaves it empty, and every export then answers
+// as for a module that cannot work.
+class ServerHolder {
+ public:
+  ServerHolder() noexcept {
+    try {
+      server_ = std::make_unique<zelka::ShioriServer>("SHIORI/2.6");
+    } catch (...) {
+      server_.reset();
+    }
+  }
+  ~ServerHolder() {
+    try {
+      server_.reset();
+    } catch (...) {
+    }
+  }
+  zelka::ShioriServer* get() noexcept { return server_.get(); }
+
+ private:
+  std::unique_ptr<zelka::ShioriServer> server_;
+};
+
+ServerHolder g_server;
+
+// The last resort when the server cannot answer: a fixed 500 response.
+void* fixedFailureResponse(long* len) noexcept {
+  static constexpr char kText[] =
+      "SHIORI/2.6 500 Internal Server Error\r\n\r\n";
+  try {
+    void* block = zelka::allocateHostBlock(kText);
+    if (block != nullptr) *len = static_cast<long>(sizeof(kText) - 1);
+    return block;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+ZELKA_EXPORT int ZELKA_CALL load(void* h, long len) {
+  try {
+    zelka::ShioriServer* server = g_server.get();
+    if (server == nullptr) return 0;
+    return server->exportLoad(h, len);
+  } catch (...) {
+    return 0;
+  }
+}
+
+ZELKA_EXPORT void* ZELKA_CALL request(void* h, long* len) {
+  if (len == nullptr) return nullptr;
+  zelka::ShioriServer* server = g_server.get();
+  if (server == nullptr) {
+    zelka::freeHostBlock(h);
+    return fixedFailureResponse(len);
+  }
+  try {
+    return server->exportRequest(h, len);
+  } catch (...) {
+    // exportRequest has released the request block before anything that can still fail.
+    return fixedFailureResponse(len);
+  }
+}
+
+ZELKA_EXPORT int ZELKA_CALL unload(void) {
+  try {
+    zelka::ShioriServer* server = g_server.get();
+    if (server != nullptr) server->exportUnload();
+  } catch (...) {
+  }
+  return 1;
+}

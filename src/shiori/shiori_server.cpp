@@ -1,0 +1,111 @@
+#include "shiori/shiori_server.h"
+
+#include <memory>
+
+#include "platform/locale.h"
+#include "platform/text_codec.h"
+
+namespace zelka {
+
+namespace {
+
+constexpr std::string_view kRequestBanner =
+    "request--------------------------------------------";
+constexpr std::string_view kResponseBanner =
+    "response-------------------------------------------";
+
+}  // namespace
+
+ShioriServer::ShioriServer(std::string_view ownVersion) : ownVersion_(ownVersion) {}
+
+ShioriServer::~ShioriServer() = default;
+
+bool ShioriServer::load(std::optional<std::string_view> directory) {
+  if (!directory) return false;
+  if (sessionActive_) {
+    shutdownBrain();
+    sessionActive_ = false;
+  }
+  moduleDirectory_ = std::string(*directory);
+  if (!ShioriProtocol::load(directory)) return false;
+
+  // The configuration and the stores are found through the wide form of the directory; a
+  // directory that does not survive the conversion would be read from a different place.
+  std::u16string wideDirectory = toWide(moduleDirectory_);
+  if (toNarrow(wideDirectory) != moduleDirectory_) return false;
+
+  auto config = std::make_unique<ZelkaConfig>();
+  config->read(wideDirectory);
+  setProcessLocale(toNarrow(config->profile(u"locale")));
+  setRunLevel(config->runlevel());
+  std::string vender = moduleDirectory_ + toNarrow(config->directory(u"Directory", u"vender"));
+  std::string learning =
+      moduleDirectory_ + toNarrow(config->directory(u"Directory", u"learning"));
+  setConfig(std::move(config));
+
+  sessionActive_ = true;
+  return startScriptEngine(moduleDirectory_, vender, learning);
+}
+
+bool ShioriServer::request(HostBlock block, long length) {
+  if (block == nullptr || length < 1) return false;
+  std::string text = copyFromHostBlock(block, length);
+  if (runLevel_ != 0) {
+    log_.write(kRequestBanner);
+    log_.timeStamp();
+    log_.newline();
+    log_.write(text);
+    log_.newline();
+  }
+  return parse(std::string_view(text));
+}
+
+void ShioriServer::buildFailureResponse() {
+  message_.clear();
+  message_.set("sstp_command:", "response");
+  message_.set("sstp_type:", ownVersion_);
+  setStatus(500);
+}
+
+int ShioriServer::exportLoad(HostBlock block, long length) {
+  if (block == nullptr || length < 1) return 0;
+  std::string directory = copyFromHostBlock(block, length);
+  freeHostBlock(block);
+  return load(std::string_view(directory)) ? 1 : 0;
+}
+
+HostBlock ShioriServer::exportRequest(HostBlock block, long* length) {
+  if (length == nullptr) return nullptr;
+  try {
+    bool answered = block != nullptr && request(block, *length) && dispatch();
+    if (!answered) buildFailureResponse();
+  } catch (...) {
+    // A handler that fails is answered like a request that does not parse.
+    freeHostBlock(block);
+    buildFailureResponse();
+    block = nullptr;
+  }
+  // From here on the request block is released, whatever follows.
+  freeHostBlock(block);
+
+  std::optional<std::string> response = render();
+  if (!response) return nullptr;
+  if (runLevel_ != 0) {
+    log_.write(kResponseBanner);
+    log_.timeStamp();
+    log_.newline();
+    log_.write(*response);
+    log_.newline();
+  }
+  HostBlock out = allocateHostBlock(*response);
+  if (out != nullptr) *length = static_cast<long>(response->size());
+  return out;
+}
+
+int ShioriServer::exportUnload() {
+  shutdownBrain();
+  sessionActive_ = false;
+  return 1;
+}
+
+}  // namespace zelka

@@ -1,0 +1,68 @@
+// The one object behind the module's exported functions: the protocol text layer plus the
+// brain. load reads the configuration and starts the brain; each request is copied out of the
+// host's block, logged, parsed, dispatched by command and version to a handler that builds
+// the response header list, rendered and handed back in a fresh block; unload saves and
+// shuts down. Handlers never fail outward: every outcome is a status in the response.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/host_memory.h"
+#include "shiori/brain.h"
+#include "shiori/shiori_protocol.h"
+
+namespace zelka {
+
+class ShioriServer : public ShioriProtocol, public Brain {
+ public:
+  explicit ShioriServer(std::string_view ownVersion = "SHIORI/2.6");
+  ~ShioriServer() override;
+
+  // Reads the configuration of the directory (which ends with its separator) and starts the
+  // brain. A load while a previous one is still active first shuts that one down.
+  bool load(std::optional<std::string_view> directory) override;
+  // Copies the request out of the block (which stays the caller's), logs it and parses it.
+  virtual bool request(HostBlock block, long length);
+
+  // The exported functions' bodies: block ownership as the host expects it.
+  int exportLoad(HostBlock block, long length);
+  HostBlock exportRequest(HostBlock block, long* length);
+  int exportUnload();
+
+  // Chooses the handler by command and version; false when either is missing.
+  bool dispatch();
+  // Clears the header list and sets the response line pseudo-headers and the Charset.
+  void beginResponse();
+
+  // GET Sentence and TEST: the event handling.
+  bool sentenceHandler();
+
+  const std::string& requestCommand() const { return requestCommand_; }
+  const std::string& requestVersion() const { return requestVersion_; }
+  const std::string& moduleDirectory() const { return moduleDirectory_; }
+  const std::string& ownVersion() const { return ownVersion_; }
+  const std::array<std::int32_t, 5>& statusCounters() const { return statusCounters_; }
+
+ private:
+  bool ownerGhostNameHandler();
+  bool versionHandler();
+  bool statusHandler();
+  bool wordHandler();
+  bool otherGhostNamesHandler();
+  bool stringResourceHandler();
+  void buildFailureResponse();
+
+  std::string requestCommand_;
+  std::string requestVersion_;
+  std::string moduleDirectory_;
+  std::string ownVersion_;
+  std::array<std::int32_t, 5> statusCounters_{};
+  // True from a load that got as far as starting anything until the matching unload.
+  bool sessionActive_ = false;
+};
+
+}  // namespace zelka

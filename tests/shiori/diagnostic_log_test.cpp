@@ -1,0 +1,174 @@
+#include "shiori/diagnostic_log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+#include <string>
+
+#include "shiori/ghost_fixture.h"
+#include "shiori/shiori_server.h"
+
+namespace zelka {
+namespace {
+
+using testing::ConfigOptions;
+using testing::CurrentDirectory;
+using testing::TempGhost;
+using testing::makeConfig;
+
+const char* const kStamp =
+    R"(\[(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) )"
+    R"([ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}\])";
+
+std::string withStamps(const std::string& body) {
+  // Replaces "@" in the expected text by the time stamp pattern; the rest is literal.
+  std::string pattern;
+  for (char c : body) {
+    if (c == '@') {
+      pattern += kStamp;
+    } else if (std::strchr(R"(\^$.|?*+()[]{})", c) != nullptr) {
+      pattern += '\\';
+      pattern += c;
+    } else if (c == '\r') {
+      pattern += "\\r";
+    } else if (c == '\n') {
+      pattern += "\\n";
+    } else {
+      pattern += c;
+    }
+  }
+  return pattern;
+}
+
+bool matchesLog(const std::string& content, const std::string& expected) {
+  return std::regex_match(content, std::regex(withStamps(expected)));
+}
+
+class DiagnosticLogTest : public ::testing::Test {
+ protected:
+  TempGhost dir{""};
+  CurrentDirectory cwd{dir.dir()};
+};
+
+TEST_F(DiagnosticLogTest, EntriesUseCrLfAndStamps) {
+  {
+    DiagnosticLog log;
+    EXPECT_FALSE(log.isOpen());
+    ASSERT_EQ(log.open(dir.path("named.log")), 0);
+    log.write("GET Version SHIORI/2.0\r\n\r\n");
+    log.newline();
+    log.timeStamp();
+    log.write(std::string_view("cut\0here", 8));
+    log.writeWide(u"\u3042a\U0001F600b");
+  }
+  std::string content = dir.read("named.log");
+  EXPECT_TRUE(matchesLog(content,
+                         "@debug_start\r\n"
+                         "GET Version SHIORI/2.0\r\r\n\r\r\n\r\n"
+                         "@cut\x82\xa0" "a@debug_end  \r\n"))
+      << content;
+}
+
+TEST_F(DiagnosticLogTest, TimeStampIsTwentySixCharacters) {
+  {
+    DiagnosticLog log;
+    log.open(dir.path("stamp.log"));
+  }
+  std::string content = dir.read("stamp.log");
+  std::size_t end = content.find("debug_start");
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(end, 26u);
+}
+
+TEST_F(DiagnosticLogTest, FirstWriteOpensTheDefaultFileAndOpeningTruncates) {
+  dir.write("zelka.log", "old content that must go");
+  {
+    DiagnosticLog log;
+    log.write("first");
+    EXPECT_TRUE(log.isOpen());
+  }
+  EXPECT_TRUE(matchesLog(dir.read("zelka.log"), "@debug_start\r\nfirst@debug_end  \r\n"));
+}
+
+TEST_F(DiagnosticLogTest, FailedOpenWritesNothingAndLaterWritesRetry) {
+  DiagnosticLog log;
+  EXPECT_EQ(log.open(dir.path("missing/dir/x.log")), -1);
+  EXPECT_FALSE(log.isOpen());
+  std::filesystem::create_directories(dir.path("ro"));
+  {
+    CurrentDirectory inside(dir.path("ro"));
+    std::filesystem::permissions(dir.path("ro"), std::filesystem::perms::owner_read |
+                                                     std::filesystem::perms::owner_exec);
+    log.write("lost");   // cannot create zelka.log here (unless running as root)
+    bool created = std::filesystem::exists(dir.path("ro/zelka.log"));
+    std::filesystem::permissions(dir.path("ro"), std::filesystem::perms::owner_all);
+    if (!created) {
+      EXPECT_FALSE(log.isOpen());
+      log.write("kept");
+      EXPECT_TRUE(log.isOpen());
+      log.close();
+      EXPECT_TRUE(matchesLog(dir.read("ro/zelka.log"), "@debug_start\r\nkept@debug_end  \r\n"));
+    }
+  }
+}
+
+TEST_F(DiagnosticLogTest, CloseWithoutOpenWritesNothing) {
+  {
+    DiagnosticLog log;
+    log.close();
+  }
+  EXPECT_FALSE(dir.exists("zelka.log"));
+}
+
+void* mallocCopy(std::string_view text) {
+  void* block = std::malloc(text.size() + 1);
+  std::memcpy(block, text.data(), text.size());
+  static_cast<char*>(block)[text.size()] = '\0';
+  return block;
+}
+
+// Runs a whole session of the server in the ghost directory as the current directory and
+// answers the log's content ("(none)" when no log was created).
+std::string sessionLog(int runlevel, std::string& learningPath) {
+  ConfigOptions o;
+  o.runlevel = runlevel;
+  TempGhost ghost(makeConfig(o));
+  CurrentDirectory cwd(ghost.dir());
+  {
+    ShioriServer server;
+    EXPECT_EQ(server.exportLoad(mallocCopy(ghost.dir()), static_cast<long>(ghost.dir().size())), 1);
+    learningPath = server.learningPath();
+    std::string text = "GET Status SHIORI/2.0\r\n\r\n";
+    long len = static_cast<long>(text.size());
+    std::free(server.exportRequest(mallocCopy(text), &len));
+    server.exportUnload();
+  }
+  return ghost.exists("zelka.log") ? ghost.read("zelka.log") : "(none)";
+}
+
+TEST(ServerLogTest, RunLevelZeroCreatesNoLog) {
+  std::string learning;
+  EXPECT_EQ(sessionLog(0, learning), "(none)");
+}
+
+TEST(ServerLogTest, NonZeroRunLevelLogsRequestResponseAndSave) {
+  for (int level : {1, 2, 5, -1}) {
+    std::string learning;
+    std::string content = sessionLog(level, learning);
+    EXPECT_TRUE(matchesLog(content,
+                           "@debug_start\r\n"
+                           "request--------------------------------------------@\r\n"
+                           "GET Status SHIORI/2.0\r\r\n\r\r\n\r\n"
+                           "response-------------------------------------------@\r\n"
+                           "SHIORI/2.6 200 OK\r\r\nStatus: 0,0,0,0,0,0\r\r\n"
+                           "Charset: Shift_JIS\r\r\n\r\r\n\r\n"
+                           "@\r\nsave: " + learning + "reflex.txt\r\n"
+                           "@debug_end  \r\n"))
+        << level << "\n" << content;
+  }
+}
+
+}  // namespace
+}  // namespace zelka
