@@ -518,28 +518,35 @@ struct XmlDocumentImpl {
     const char* key = keyAttribute.c_str();
     ChildIndex* index = existingIndex(parent);
     if (index == nullptr) {
-      // Small lists: a linear walk finds the first carrier of the key in document order and
-      // the first child with a larger key, whatever order a hand edit left.
+      // Small sorted lists are searched by a linear walk without building an index: the
+      // match is the first carrier of the key, the neighbour the first larger key.
       NodePtr seen[kLinearSearchLimit];
       std::size_t count = 0;
       bool small = true;
+      bool sorted = true;
+      const char* previous = nullptr;
       for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
         if (node.type() != pugi::node_element) continue;
         if (count == kLinearSearchLimit) {
           small = false;
           break;
         }
+        const char* own = keyOf(node.internal_object(), key);
+        if (count > 0 && compareChildKeys(previous, own) > 0) sorted = false;
+        previous = own;
         seen[count++] = node.internal_object();
       }
-      if (small) {
+      if (small && sorted) {
         for (std::size_t i = 0; i < count; ++i) {
           int order = compareWanted(wanted, seen[i], key);
           if (order == 0) {
             result.match = seen[i];
-            result.neighbour = nullptr;
             return result;
           }
-          if (order < 0 && result.neighbour == nullptr) result.neighbour = seen[i];
+          if (order < 0) {
+            result.neighbour = seen[i];
+            return result;
+          }
         }
         return result;
       }
@@ -591,21 +598,24 @@ struct XmlDocumentImpl {
     keyMayHaveMoved(node, nullptr);
   }
 
-  // Forgets the indexes of a subtree about to be freed (its nodes' memory may be reused).
-  // The walk is iterative: a hand-edited file may nest as deep as it likes.
-  void forgetSubtree(pugi::xml_node top) {
-    if (indexes.empty()) return;
-    indexes.erase(top.internal_object());
-    pugi::xml_node node = top.first_child();
-    while (node && node != top) {
-      if (node.type() == pugi::node_element) indexes.erase(node.internal_object());
-      if (node.first_child()) {
-        node = node.first_child();
+  // Frees the children of `top`, deepest first, and forgets their indexes (their memory may be
+  // reused by new nodes). The DOM frees a subtree recursively; taking it apart leaf by leaf
+  // keeps a hand-edited file that nests very deep from exhausting the stack.
+  void destroyChildren(pugi::xml_node top) {
+    pugi::xml_node node = top;
+    for (;;) {
+      pugi::xml_node child = node.last_child();
+      if (child) {
+        node = child;
         continue;
       }
-      while (node != top && !node.next_sibling()) node = node.parent();
-      if (node != top) node = node.next_sibling();
+      if (node == top) break;
+      pugi::xml_node parent = node.parent();
+      if (!indexes.empty()) indexes.erase(node.internal_object());
+      parent.remove_child(node);
+      node = parent;
     }
+    if (!indexes.empty()) indexes.erase(top.internal_object());
   }
 };
 
@@ -826,7 +836,7 @@ bool XmlElement::remove() {
     auto at = std::find(elements.begin(), elements.end(), node.internal_object());
     if (at != elements.end()) elements.erase(at);
   }
-  doc_->forgetSubtree(node);
+  doc_->destroyChildren(node);
   parent.remove_child(node);
   node_ = nullptr;
   doc_ = nullptr;
