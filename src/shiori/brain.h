@@ -68,6 +68,13 @@ class Brain {
   // Sum of the counter queue's entries (it starts empty and nothing fills it).
   std::int32_t counterQueueSum() const;
 
+  // Event handling counters, for inspection.
+  std::uint32_t secondCounter() const { return secondCounter_; }
+  std::int32_t listenWait() const { return listenWait_; }
+  std::uint32_t listenCounter() const { return listenCounter_; }
+  const std::u16string& touchPart() const { return touchPart_; }
+  std::uint32_t touchCounter() const { return touchCounter_; }
+
  protected:
   // Replaces the configuration (null allowed) and attaches it to the script engine.
   void setConfig(std::unique_ptr<ZelkaConfig> config);

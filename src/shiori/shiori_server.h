@@ -38,7 +38,9 @@ class ShioriServer : public ShioriProtocol, public Brain {
   // Clears the header list and sets the response line pseudo-headers and the Charset.
   void beginResponse();
 
-  // GET Sentence and TEST: the event handling.
+  // GET Sentence and TEST: the event handling. Publishes the request's headers as script
+  // variables, converts timer and mouse events into the module's own events, runs the event's
+  // talk and answers 200 with it or 204. Always true.
   bool sentenceHandler();
 
   const std::string& requestCommand() const { return requestCommand_; }
@@ -55,6 +57,22 @@ class ShioriServer : public ShioriProtocol, public Brain {
   bool otherGhostNamesHandler();
   bool stringResourceHandler();
   void buildFailureResponse();
+
+  // Parts of the sentence handler (event_handling.cpp).
+  bool handleEvent(std::string name);
+  bool handleHeardSentence();
+  bool handleTalkRequest();
+  // Converts OnSecondChange into a think result, free talk or listen timeout when due.
+  void convertTimerEvent(std::string& name);
+  // Converts OnMouseMove into a body touch when the same part is touched often enough.
+  void convertTouchEvent(std::string& name);
+  // Fills the event context's references from the Reference0: to Reference7: headers.
+  void collectReferences(const std::string& configuredName);
+  // Runs the event's talk; answers with it (200) or sets 204.
+  void runEventTalk(const std::string& configuredName);
+  void answerWithTalk(const std::string& talk);
+  void eraseReferenceHeaders();
+  void logThinkResult();
 
   std::string requestCommand_;
   std::string requestVersion_;
