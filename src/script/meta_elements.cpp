@@ -22,7 +22,9 @@ namespace {
 constexpr int kMaxCastWidth = 1024;
 constexpr int kMaxCastPrecision = 512;
 
-bool isShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc); }
+bool isShiftJisLead(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
+}
 
 // Cuts a text at the limit without splitting a two-byte character.
 void cutAtLimit(std::string& text, std::size_t limit) {
@@ -124,7 +126,8 @@ std::string renderMagnitude(double magnitude, const FloatConversion& spec) {
       break;
     }
     default:  // 'a'
-      text = "0x" + charsOf(magnitude, std::chars_format::hex, spec.precision);
+      text = "0x";
+      text += charsOf(magnitude, std::chars_format::hex, spec.precision);
       if (spec.alternate) ensurePoint(text);
       break;
   }
@@ -492,7 +495,9 @@ int ScriptEngine::dispatchMeta(const ScriptElement& element, const std::string& 
 int ScriptEngineInternals::category(Call& call) {
   ScriptEngine& e = call.engine;
   std::u16string categoryText = toWide(call.body);
-  if (call.body.empty() && e.config_ != nullptr) categoryText = e.config_->category(call.element.name);
+  if (call.body.empty() && e.config_ != nullptr) {
+    categoryText = e.config_->category(call.element.name);
+  }
   if (e.queries_ == nullptr) return 1;
   std::u16string word;
   if (!e.queries_->associateCall(categoryText, word)) return 1;
@@ -516,7 +521,8 @@ int ScriptEngineInternals::date(Call& call) {
   if (!local) return 1;
   auto twoDigits = [](int v) {
     std::string s = std::to_string(v);
-    return s.size() < 2 ? "0" + s : s;
+    if (s.size() < 2) s.insert(s.begin(), '0');
+    return s;
   };
   const std::u16string& name = call.element.name;
   std::string item;
@@ -541,7 +547,10 @@ int ScriptEngineInternals::date(Call& call) {
   }
   if (e.queries_ == nullptr) return 1;
   std::u16string word;
-  if (!e.queries_->unifyCall(toWide(item + "," + call.body), word, true)) return 1;
+  std::string argument = item;
+  argument += ',';
+  argument += call.body;
+  if (!e.queries_->unifyCall(toWide(argument), word, true)) return 1;
   call.result = toNarrow(word);
   return 0;
 }
@@ -554,7 +563,7 @@ int ScriptEngineInternals::exh(Call& call) {
 int ScriptEngineInternals::reflex(Call& call) {
   if (call.body.empty()) return 1;
   if (call.body == "week") {
-    call.result = "%week";
+    call.result = std::string("%week");
     return 0;
   }
   std::string value;
@@ -585,7 +594,7 @@ int ScriptEngineInternals::reference(Call& call) {
   const std::string suffix = toNarrow(std::u16string_view(call.element.name).substr(3));
   // Indices read as the unsigned numbers they were in 32 bits: a negative one is past the end.
   const std::uint64_t n = static_cast<std::uint32_t>(parseInt32Prefix(suffix));
-  const std::uint64_t k = call.body.empty() ? 0 : static_cast<std::uint32_t>(parseInt32Prefix(call.body));
+  const std::uint64_t k = static_cast<std::uint32_t>(parseInt32Prefix(call.body));
   call.result.clear();
   if (n < references.size()) {
     const auto& pieces = references[static_cast<std::size_t>(n)];
@@ -656,7 +665,7 @@ int ScriptEngineInternals::here(Call& call) {
   if (call.body.empty()) return 1;
   std::string value;
   call.variables().getVariable("__Here", value);
-  call.result = value.find(call.body) != std::string::npos ? "1" : "0";
+  call.result = std::string(value.find(call.body) != std::string::npos ? "1" : "0");
   return 0;
 }
 
@@ -703,7 +712,7 @@ int ScriptEngineInternals::commu(Call& call) {
   if (e.queries_ == nullptr) return 1;
   const std::deque<std::u16string>& stored = e.event_.segments;
   if (stored.empty()) {
-    call.result = "0";
+    call.result.assign(1, '0');
     return 0;
   }
   std::string security;
@@ -738,16 +747,20 @@ int ScriptEngineInternals::commu(Call& call) {
     log.writeWide(freshJoined);
     log.newline();
     log.newline();
-    log.write("__Think_accept: " + accept);
+    log.write("__Think_accept: ");
+    log.write(accept);
     log.newline();
-    log.write("__Think_state: " + state);
+    log.write("__Think_state: ");
+    log.write(state);
     log.newline();
     log.newline();
     log.write("%commu checking: ");
     log.writeWide(storedJoined);
     log.write("/ ");
     log.writeWide(freshJoined);
-    log.write("= " + call.result + "%");
+    log.write("= ");
+    log.write(call.result);
+    log.write("%");
     log.newline();
     log.newline();
   }
@@ -758,7 +771,7 @@ int ScriptEngineInternals::match(Call& call) {
   if (call.body.empty()) return 1;
   std::string value;
   call.variables().getVariable("__Sentence", value);
-  call.result = value.find(call.body) != std::string::npos ? "1" : "0";
+  call.result = std::string(value.find(call.body) != std::string::npos ? "1" : "0");
   return 0;
 }
 
@@ -779,11 +792,14 @@ int ScriptEngineInternals::scope(Call& call) {
   std::string& remembered = call.engine.event_.rememberedScope;
   const std::string name = toNarrow(call.element.name);
   std::string tag;
-  if (call.body.empty()) {
-    tag = "\\" + name;
-  } else {
-    if (name != remembered) tag = "\\" + name;
-    tag += "\\s[" + call.body + "]";
+  if (call.body.empty() || name != remembered) {
+    tag += '\\';
+    tag += name;
+  }
+  if (!call.body.empty()) {
+    tag += "\\s[";
+    tag += call.body;
+    tag += ']';
   }
   remembered = name;
   call.result = quoted(tag);
@@ -791,7 +807,9 @@ int ScriptEngineInternals::scope(Call& call) {
 }
 
 int ScriptEngineInternals::percent(Call& call) {
-  call.result = "%" + call.argumentText + call.bodyText;
+  call.result.assign(1, '%');
+  call.result += call.argumentText;
+  call.result += call.bodyText;
   return 0;
 }
 

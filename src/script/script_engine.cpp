@@ -12,22 +12,36 @@
 namespace zelka {
 namespace {
 
-// The report's message lines, in Shift_JIS.
+// The report's message lines, in Shift_JIS (each is followed by a line-break tag).
 // "cannot substitute" / "check how it is written"
 constexpr std::string_view kCannotSubstitute =
-    "\x92\x75\x8a\xb7\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x81\x42\\n";
+    "\x92\x75\x8a\xb7\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x81\x42";
 constexpr std::string_view kCheckWriting =
     "\x8b\x4c\x8f\x71\x95\xfb\x96\x40\x82\xf0\x8a\x6d\x94\x46\x82\xb5\x82\xc4\x82\xad\x82\xbe"
-    "\x82\xb3\x82\xa2\x81\x42\\n";
+    "\x82\xb3\x82\xa2\x81\x42";
 // "the data type cannot be determined" / "complain to tavi"
 constexpr std::string_view kUnknownType =
     "\x83\x66\x81\x5b\x83\x5e\x8c\x5e\x82\xaa\x94\xbb\x95\xca\x82\xc5\x82\xab\x82\xdc\x82\xb9"
-    "\x82\xf1\x81\x42\\n";
+    "\x82\xf1\x81\x42";
 constexpr std::string_view kComplain =
     "tavi \x82\xc9\x95\xb6\x8b\xe5\x8c\xbe\x82\xc1\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\x81"
-    "\x42\\n";
+    "\x42";
 
-bool isShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc); }
+bool isShiftJisLead(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
+}
+
+// True when scanning the text as a script would give it back unchanged: plain ASCII without
+// element starts, quotes or line feeds (the common result: a number, a word).
+bool scanLeavesUnchanged(std::string_view text) {
+  for (char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80 || byte == '%' || byte == '\\' || byte == '"' || byte == '\n' || byte == 0) {
+      return false;
+    }
+  }
+  return true;
+}
 
 bool isChainElement(const ScriptElement& element) {
   if (element.kind == u"%") return element.name == u"if";
@@ -46,7 +60,8 @@ ScriptEngine::ScriptEngine(FormulaEvaluator& evaluator, KnowledgeBase& knowledge
       log_(log),
       clock_(secondsSinceEpoch) {}
 
-std::string scriptErrorReport(const ScriptElement& element, int code) {
+std::string scriptErrorReport(const ScriptElement& element, int code, bool quoteTags) {
+  const std::string_view lineBreak = quoteTags ? std::string_view("\"\\n\"") : "\\n";
   // Backslashes are doubled per character, so the trail byte of a two-byte character is
   // never mistaken for one.
   std::u16string source;
@@ -55,25 +70,36 @@ std::string scriptErrorReport(const ScriptElement& element, int code) {
     source += c;
     if (c == u'\\') source += c;
   }
-  std::string report = "\\n<!-- Zelka Script Error\\n\"";
+  auto messageLine = [&](std::string_view line) {
+    std::string text(line);
+    text += lineBreak;
+    return text;
+  };
+  std::string report;
+  report += lineBreak;
+  report += "<!-- Zelka Script Error";
+  report += lineBreak;
+  report += '"';
   report += toNarrow(source);
-  report += "\"\\n";
+  report += '"';
+  report += lineBreak;
   if (code == 2) {
-    report += kUnknownType;
-    report += kComplain;
+    report += messageLine(kUnknownType);
+    report += messageLine(kComplain);
   } else {
-    report += kCannotSubstitute;
-    report += kCheckWriting;
+    report += messageLine(kCannotSubstitute);
+    report += messageLine(kCheckWriting);
   }
-  report += "-->\\n";
+  report += "-->";
+  report += lineBreak;
   return report;
 }
 
 bool ScriptEngine::runScript(std::string_view script, std::string& out) {
-  const bool outermost = nesting_ == 0;
+  const bool outermost = entered_ == 0;
   try {
-    if (!outermost && exhausted()) return false;
-    Nesting nesting(*this);
+    Entry guard(*this);
+    if (nesting_ > kMaxNesting) return false;
     return runScriptImpl(script, out);
   } catch (...) {
     // Nothing escapes the outermost call; a failure deeper down unwinds to it.
@@ -110,16 +136,19 @@ int ScriptEngine::expandList(const std::vector<ScriptElement>& list, std::string
         log_.write("lexical analysis: ");
         log_.writeWide(element.text);
         log_.newline();
-        log_.write("ps_enable_sub: " + std::to_string(enableSub));
+        log_.write("ps_enable_sub: ");
+        log_.write(std::to_string(enableSub));
         log_.newline();
       }
       std::string result;
-      const Outcome outcome = expandElementImpl(element, result, enableSub, counter);
+      const int code = expandElementImpl(element, result, enableSub, counter);
       if (i + 1 < list.size() && list[i + 1].kind != u"+") enableSub = 1;
-      if (outcome == Outcome::Refused) {
-        text = std::move(result);  // already the report; scanning it again is what was refused
-      } else if (exhausted()) {
-        text = scriptErrorReport(element, 1);
+      if (code != 0 || exhausted()) {
+        // A report is not scanned again: its tags are quoted as a scan would leave them, which
+        // also keeps a line-break tag from running into the word after it ("\ntavi").
+        text = scriptErrorReport(element, code != 0 ? code : 1, true);
+      } else if (scanLeavesUnchanged(result)) {
+        text = std::move(result);
       } else {
         Nesting nesting(*this);
         runScriptImpl(result, text);
@@ -139,15 +168,15 @@ int ScriptEngine::expandList(const std::vector<ScriptElement>& list, std::string
 
 bool ScriptEngine::expandElement(const ScriptElement& element, std::string& out, int& enableSub,
                                  std::uint32_t& counter) {
-  return expandElementImpl(element, out, enableSub, counter) == Outcome::Done;
+  return expandElementImpl(element, out, enableSub, counter) == 0;
 }
 
-ScriptEngine::Outcome ScriptEngine::expandElementImpl(const ScriptElement& element,
-                                                      std::string& out, int& enableSub,
-                                                      std::uint32_t& counter) {
+int ScriptEngine::expandElementImpl(const ScriptElement& element, std::string& out,
+                                    int& enableSub, std::uint32_t& counter) {
+  // Too deep or out of work: the element reports instead of expanding.
   if (exhausted()) {
     out = scriptErrorReport(element, 1);
-    return Outcome::Refused;
+    return 1;
   }
   Nesting nesting(*this);
   spend();
@@ -166,16 +195,16 @@ ScriptEngine::Outcome ScriptEngine::expandElementImpl(const ScriptElement& eleme
   const int code = dispatchMeta(element, argumentText, bodyText, counter, result);
   if (code != 0) {
     out = scriptErrorReport(element, code);
-    return Outcome::Failed;
+    return code;
   }
   // An empty result stays visible to the rescan as an empty quoted text.
   if (result.empty()) result = "\"\"";
   out = std::move(result);
-  return Outcome::Done;
+  return 0;
 }
 
-ScriptEngine::Outcome ScriptEngine::expandChain(const ScriptElement& element, std::string& out,
-                                                int& enableSub, std::uint32_t& counter) {
+int ScriptEngine::expandChain(const ScriptElement& element, std::string& out, int& enableSub,
+                              std::uint32_t& counter) {
   auto outputFirstBody = [&]() {
     if (element.bodies.empty()) return;
     std::string body;
@@ -187,10 +216,10 @@ ScriptEngine::Outcome ScriptEngine::expandChain(const ScriptElement& element, st
   if (element.name == u"else") {
     enableSub = enableSub == 0 ? 1 : 0;
     if (enableSub == 1) outputFirstBody();
-    return Outcome::Done;
+    return 0;
   }
   // An elseif after a branch that already ran stays silent.
-  if (element.name == u"elseif" && enableSub != 0) return Outcome::Done;
+  if (element.name == u"elseif" && enableSub != 0) return 0;
 
   std::string formula;
   expandList(element.arguments, formula, counter);
@@ -207,7 +236,7 @@ ScriptEngine::Outcome ScriptEngine::expandChain(const ScriptElement& element, st
   }
   enableSub = truth ? 1 : 0;
   if (truth) outputFirstBody();
-  return Outcome::Done;
+  return 0;
 }
 
 std::optional<std::string> ScriptEngine::evaluateFormula(std::string_view formula, bool logIt) {

@@ -37,7 +37,7 @@ using CandidateList = std::vector<TalkCandidate>;
 
 class ScriptEngine {
  public:
-  // Nested expansions (runScript, expandElement, collectCandidates) allowed at once.
+  // Nested expansions (elements, rescans, conditional-else collections) allowed at once.
   static constexpr int kMaxNesting = 100;
   // Elements expanded and entries examined per outermost call, by default.
   static constexpr std::size_t kDefaultWorkBudget = 1'000'000;
@@ -81,13 +81,11 @@ class ScriptEngine {
  private:
   friend class ScriptEngineInternals;
 
-  // Why an element produced what it produced.
-  enum class Outcome { Done, Failed, Refused };
-
-  Outcome expandElementImpl(const ScriptElement& element, std::string& out, int& enableSub,
-                            std::uint32_t& counter);
-  Outcome expandChain(const ScriptElement& element, std::string& out, int& enableSub,
-                      std::uint32_t& counter);
+  // Both answer 0, or the error code of the report written into out.
+  int expandElementImpl(const ScriptElement& element, std::string& out, int& enableSub,
+                        std::uint32_t& counter);
+  int expandChain(const ScriptElement& element, std::string& out, int& enableSub,
+                  std::uint32_t& counter);
   // The meta element table; answers 0 with the result set, or an error code.
   int dispatchMeta(const ScriptElement& element, const std::string& argumentText,
                    const std::string& bodyText, std::uint32_t& counter, std::string& result);
@@ -105,18 +103,30 @@ class ScriptEngine {
   void spend() {
     if (budget_ > 0) --budget_;
   }
-  // Entering an outermost call refills the budget, and so does leaving it.
+  // One level of the recursion the bound counts: an element's expansion, the rescan of its
+  // result, a conditional-else collection.
   class Nesting {
    public:
-    explicit Nesting(ScriptEngine& engine) : engine_(engine) {
-      if (engine_.nesting_ == 0) engine_.budget_ = engine_.workBudget_;
-      ++engine_.nesting_;
-    }
-    ~Nesting() {
-      if (--engine_.nesting_ == 0) engine_.budget_ = engine_.workBudget_;
-    }
+    explicit Nesting(ScriptEngine& engine) : engine_(engine) { ++engine_.nesting_; }
+    ~Nesting() { --engine_.nesting_; }
     Nesting(const Nesting&) = delete;
     Nesting& operator=(const Nesting&) = delete;
+
+   private:
+    ScriptEngine& engine_;
+  };
+  // A public entry point; the outermost one refills the work budget on entry and exit.
+  class Entry {
+   public:
+    explicit Entry(ScriptEngine& engine) : engine_(engine) {
+      if (engine_.entered_++ == 0) engine_.budget_ = engine_.workBudget_;
+    }
+    ~Entry() {
+      if (--engine_.entered_ == 0) engine_.budget_ = engine_.workBudget_;
+    }
+    bool outermost() const { return engine_.entered_ == 1; }
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
 
    private:
     ScriptEngine& engine_;
@@ -132,12 +142,15 @@ class ScriptEngine {
   int runLevel_ = 0;
   std::function<std::int64_t()> clock_;
   int nesting_ = 0;
+  int entered_ = 0;
   std::size_t workBudget_ = kDefaultWorkBudget;
   std::size_t budget_ = kDefaultWorkBudget;
 };
 
-// The error report an element's output becomes when it fails (code 1 or 2).
-std::string scriptErrorReport(const ScriptElement& element, int code);
+// The error report an element's output becomes when it fails (code 1 or 2). With quoteTags
+// every line-break tag is enclosed in double quotes, the form the report keeps through any
+// later scan (the final clean-up removes the quotes again).
+std::string scriptErrorReport(const ScriptElement& element, int code, bool quoteTags = false);
 
 // Decimal addition of two digit texts (used for "__Age" + 1 and by the rand element).
 std::string addDecimalTexts(std::string_view a, std::string_view b);

@@ -38,7 +38,7 @@ std::size_t parseElement(std::u16string_view text, bool inQuotes, ScriptElement&
   element = ScriptElement{};
   std::size_t p = 0;
   if (chainMode) {
-    element.kind = u"+";
+    element.kind.assign(1, u'+');
   } else {
     element.kind.assign(1, text[0]);
     p = 1;
@@ -66,7 +66,8 @@ std::size_t parseElement(std::u16string_view text, bool inQuotes, ScriptElement&
       element.name == u"if" || element.name == u"elseif" || element.name == u"else";
 
   auto finish = [&]() {
-    element.text = element.kind + element.name;
+    element.text = element.kind;
+    element.text += element.name;
     appendTexts(element.text, element.arguments);
     for (const auto& body : element.bodies) appendTexts(element.text, body);
     return p;

@@ -16,9 +16,7 @@ std::uint32_t ScriptEngine::chooseIndex(std::uint32_t n) {
 }
 
 std::size_t ScriptEngine::collectCandidates(std::string_view token, CandidateList& list) {
-  // A conditional-else naming its own token (directly or through others) ends here.
-  if (nesting_ > 0 && exhausted()) return 0;
-  Nesting nesting(*this);
+  Entry guard(*this);
   return collectImpl(token, list);
 }
 
@@ -56,8 +54,11 @@ std::size_t ScriptEngine::collectImpl(std::string_view token, CandidateList& lis
     if (value != 0.0) {
       list.push_back(&*it);
       ++appended;
-    } else if (!entry.conditionalElse.empty()) {
-      appended += collectCandidates(entry.conditionalElse, list);
+    } else if (!entry.conditionalElse.empty() && !exhausted()) {
+      // A conditional-else naming its own token (directly or through others) ends at the
+      // nesting bound.
+      Nesting nesting(*this);
+      appended += collectImpl(entry.conditionalElse, list);
     }
   }
   return appended;
@@ -66,8 +67,8 @@ std::size_t ScriptEngine::collectImpl(std::string_view token, CandidateList& lis
 std::optional<std::string> ScriptEngine::runTalk(std::string_view token, std::string& out,
                                                  bool raw) {
   try {
-    if (nesting_ > 0 && exhausted()) return std::nullopt;
-    Nesting nesting(*this);
+    Entry guard(*this);
+    if (nesting_ > kMaxNesting) return std::nullopt;
     CandidateList candidates;
     const std::size_t n = collectCandidates(token, candidates);
     if (n == 0 || candidates.empty()) return std::nullopt;
