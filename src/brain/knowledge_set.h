@@ -21,11 +21,14 @@ class ZelkaConfig;
 
 class KnowledgeSet {
  public:
-  KnowledgeSet();    // generator seeded from the clock; think phase 1
+  KnowledgeSet();    // generator seeded from the clock; think phase 1, think wait 5
   ~KnowledgeSet();   // stops thinking, then destroys (and so saves) neuron, journal, index, bind
 
+  // Creates the learning directory (module directory + the configured "learning" value, glued
+  // without a separator) and loads the four stores from it, all of them even when one fails.
+  // True when all four loaded; only then is the configured think wait taken (otherwise 5).
   bool load(const std::u16string& moduleDirectory, const ZelkaConfig* config);
-  bool save();
+  bool save();   // every store to its file; true when all four were written
   std::int32_t randomUpTo(std::uint32_t n);   // 0 for n = 0, else 1..n
 
   BindNetworkStore& bindNetwork() { return bind_; }
@@ -42,7 +45,7 @@ class KnowledgeSet {
   SentenceJournalStore journal_;
   NeuronNetwork neurons_;
   Mt19937 random_;
-  ThinkThread think_;   // declared last: destroyed (joined) before any store
+  ThinkThread think_;   // declared after the stores: stopped and joined before any is saved
   std::u16string learningDirectory_;
 };
 
