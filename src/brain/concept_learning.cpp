@@ -59,8 +59,11 @@ std::u16string ConceptLearning::neuronFor(std::u16string_view word) {
   Neuron neuron = knowledge_.neuronNetwork().createNeuron();
   if (!neuron) return {};
   neuron.addExpressions({std::u16string(word)});
+  // The entry is placed by sorted insertion rather than before the neighbour the lookup
+  // reported: the position is the same, and the index of the sorted list stays valid, where
+  // an element inserted before its key is set would make the next lookup re-check the list.
   IndexEntry entry;
-  if (!entry.create(root, word, found.neighbour)) return {};
+  if (!entry.create(root, word)) return {};
   entry.addAlias(neuron.name());
   return entry.firstAlias();
 }
@@ -94,9 +97,8 @@ bool ConceptLearning::learnCategory(std::u16string_view category,
 
     XmlElement root = index.root();
     for (std::size_t i = 1; i < group.size(); ++i) {
-      WordIndexStore::Lookup found = index.findWord(group[i]);
-      IndexEntry entry = found.entry;
-      if (!entry && !entry.create(root, group[i], found.neighbour)) continue;
+      IndexEntry entry = index.findWord(group[i]).entry;
+      if (!entry && !entry.create(root, group[i])) continue;
       entry.addAlias(headId);
     }
   }
