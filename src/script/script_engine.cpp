@@ -147,7 +147,8 @@ int ScriptEngine::expandList(const std::vector<ScriptElement>& list, std::string
         // A report is not scanned again: its tags are quoted as a scan would leave them, which
         // also keeps a line-break tag from running into the word after it ("\ntavi").
         text = scriptErrorReport(element, code != 0 ? code : 1, true);
-      } else if (scanLeavesUnchanged(result)) {
+      } else if (!logsSelection() && scanLeavesUnchanged(result)) {
+        // Skipping such a scan changes nothing but the diagnostic lines it would write.
         text = std::move(result);
       } else {
         Nesting nesting(*this);
