@@ -154,72 +154,76 @@ inline std::size_t decodeAt(const CodecTables& t, std::string_view text, std::si
   return 0;
 }
 
-inline void appendUtf8(std::string& out, char32_t cp) {
+inline char* writeUtf8(char* out, char32_t cp) {
   if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
+    *out++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return out;
 }
 
 }  // namespace
 
 std::u16string toWide(std::string_view narrow) {
   const CodecTables& t = tables();
-  std::u16string wide;
-  wide.reserve(narrow.size());
+  // Written through a pointer into a buffer of the largest possible size: one unit per byte.
+  std::u16string wide(narrow.size(), u'\0');
+  char16_t* out = wide.data();
   std::size_t i = 0;
   while (i < narrow.size()) {
     char16_t unit;
     std::size_t used = decodeAt(t, narrow, i, &unit);
     if (used == 0) break;
-    wide.push_back(unit);
+    *out++ = unit;
     i += used;
   }
+  wide.resize(static_cast<std::size_t>(out - wide.data()));
   return wide;
 }
 
 std::string toNarrow(std::u16string_view wide) {
   const CodecTables& t = tables();
-  std::string narrow;
-  narrow.reserve(wide.size() * 2);
+  std::string narrow(wide.size() * 2, '\0');
+  char* out = narrow.data();
   for (char16_t unit : wide) {
     std::uint16_t code = t.encode[unit];  // surrogates have no entry
     if (code == kNoCode) break;
     if (code < 0x100) {
-      narrow.push_back(static_cast<char>(code));
+      *out++ = static_cast<char>(code);
     } else {
-      narrow.push_back(static_cast<char>(code >> 8));
-      narrow.push_back(static_cast<char>(code & 0xFF));
+      *out++ = static_cast<char>(code >> 8);
+      *out++ = static_cast<char>(code & 0xFF);
     }
   }
+  narrow.resize(static_cast<std::size_t>(out - narrow.data()));
   return narrow;
 }
 
 std::u16string decodeCp932Lenient(std::string_view narrow) {
   const CodecTables& t = tables();
-  std::u16string wide;
-  wide.reserve(narrow.size());
+  std::u16string wide(narrow.size(), u'\0');
+  char16_t* out = wide.data();
   std::size_t i = 0;
   while (i < narrow.size()) {
     char16_t unit;
     std::size_t used = decodeAt(t, narrow, i, &unit);
     if (used != 0) {
-      wide.push_back(unit);
+      *out++ = unit;
       i += used;
       continue;
     }
-    wide.push_back(kReplacement);
+    *out++ = kReplacement;
     unsigned char b = static_cast<unsigned char>(narrow[i]);
     // A lead byte with a bad trail byte swallows the trail byte unless that byte is
     // ASCII, so that markup characters after a broken character are never lost.
@@ -230,6 +234,7 @@ std::u16string decodeCp932Lenient(std::string_view narrow) {
       i += 1;
     }
   }
+  wide.resize(static_cast<std::size_t>(out - wide.data()));
   return wide;
 }
 
@@ -260,40 +265,41 @@ bool encodeShiftJisStrict(char32_t codePoint, std::string& out) {
 }
 
 std::string utf16ToUtf8(std::u16string_view wide) {
-  std::string out;
-  out.reserve(wide.size() * 3 / 2 + 8);
+  // At most three bytes per unit (a surrogate pair is two units for four bytes).
+  std::string out(wide.size() * 3, '\0');
+  char* o = out.data();
   std::size_t i = 0;
   while (i < wide.size()) {
     char32_t unit = wide[i];
     if (unit < 0x80) {
-      out.push_back(static_cast<char>(unit));
+      *o++ = static_cast<char>(unit);
       ++i;
       continue;
     }
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
         wide[i + 1] <= 0xDFFF) {
-      char32_t cp = 0x10000 + ((unit - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-      appendUtf8(out, cp);
-      i += 2;
-      continue;
+      unit = 0x10000 + ((unit - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      unit = kReplacement;  // unpaired surrogate
     }
-    if (unit >= 0xD800 && unit <= 0xDFFF) unit = kReplacement;  // unpaired surrogate
-    appendUtf8(out, unit);
     ++i;
+    o = writeUtf8(o, unit);
   }
+  out.resize(static_cast<std::size_t>(o - out.data()));
   return out;
 }
 
 std::u16string utf8ToUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
+  std::u16string out(utf8.size(), u'\0');
+  char16_t* o = out.data();
   const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
   std::size_t n = utf8.size();
   std::size_t i = 0;
   while (i < n) {
     unsigned char b = s[i];
     if (b < 0x80) {
-      out.push_back(b);
+      *o++ = b;
       ++i;
       continue;
     }
@@ -318,19 +324,20 @@ std::u16string utf8ToUtf16(std::string_view utf8) {
     if (valid && (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) valid = false;
     if (!valid) {
       // One replacement character per byte that cannot start a valid sequence.
-      out.push_back(kReplacement);
+      *o++ = kReplacement;
       ++i;
       continue;
     }
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      *o++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *o++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      *o++ = static_cast<char16_t>(cp);
     }
     i += length;
   }
+  out.resize(static_cast<std::size_t>(o - out.data()));
   return out;
 }
 
