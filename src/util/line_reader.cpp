@@ -1,9 +1,9 @@
 // Piecewise text-mode line reading.
 #include "util/line_reader.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 namespace zelka {
 namespace {
@@ -18,15 +18,11 @@ void LineReader::FileCloser::operator()(std::FILE* file) const {
 
 LineReader::LineReader(const std::string& path, std::size_t bufferSize)
     : limit_(bufferSize > 1 ? bufferSize - 1 : 1) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return;
-  file_.reset(file);
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    file_.reset();
-    return;
-  }
-  open_ = true;
+  std::error_code error;
+  if (path.empty() || std::filesystem::is_directory(path, error)) return;
+  // Binary mode: the carriage returns are handled here, the same way on every platform.
+  file_.reset(std::fopen(path.c_str(), "rb"));
+  open_ = file_ != nullptr;
 }
 
 LineReader LineReader::fromText(std::string text, std::size_t bufferSize) {
