@@ -1,0 +1,115 @@
+// The timer event a host sends every second, as a round trip through the exported functions:
+// the module is mapped and loaded on a temporary ghost without knowledge files and with free
+// talk switched off, then "OnSecondChange" is sent again and again (request block from malloc,
+// response released with free). No conversion happens and no script runs, so this is the
+// event handling's own cost per second of the host's clock plus the protocol round trip.
+// The median of the repetitions is the figure that counts.
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kConfig =
+    "<?xml version='1.0' encoding='Shift_JIS'?>\r\n"
+    "<ZelkaConfiguration>\r\n"
+    "  <GhostProfile locale=\"Japanese\" birthday=\"2001/05/03\" talk_interval=\"0\""
+    " listen_wait=\"16\" think_wait=\"5\"/>\r\n"
+    "  <RunEnvironment runlevel=\"0\">\r\n"
+    "    <Directory type=\"vender\" name=\"vender/\"/>\r\n"
+    "    <Directory type=\"learning\" name=\"_learning/\"/>\r\n"
+    "  </RunEnvironment>\r\n"
+    "</ZelkaConfiguration>\r\n";
+
+const char* const kSecondChange =
+    "GET Sentence SHIORI/2.2\r\n"
+    "Sender: SSP\r\n"
+    "Event: OnSecondChange\r\n"
+    "Reference0: 0\r\n"
+    "Reference1: 0\r\n"
+    "Reference2: 0\r\n"
+    "Reference3: 1\r\n"
+    "SecurityLevel: local\r\n"
+    "Charset: Shift_JIS\r\n"
+    "\r\n";
+
+void* mallocCopy(const std::string& text) {
+  void* block = std::malloc(text.size() + 1);
+  std::memcpy(block, text.c_str(), text.size() + 1);
+  return block;
+}
+
+class LoadedModule {
+ public:
+  LoadedModule() {
+    std::string pattern = (fs::temp_directory_path() / "zelka-event-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) return;
+    dir_ = pattern + "/";
+    fs::create_directories(dir_ + "vender");
+    std::ofstream(dir_ + "zelkaconf.xml", std::ios::binary) << kConfig;
+    handle_ = dlopen(ZELKA_BINARY_DIR "/zelka.so", RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) return;
+    auto load = reinterpret_cast<int (*)(void*, long)>(dlsym(handle_, "load"));
+    request_ = reinterpret_cast<void* (*)(void*, long*)>(dlsym(handle_, "request"));
+    unload_ = reinterpret_cast<int (*)()>(dlsym(handle_, "unload"));
+    if (load == nullptr || request_ == nullptr || unload_ == nullptr) return;
+    loaded_ = load(mallocCopy(dir_), static_cast<long>(dir_.size())) == 1;
+  }
+  ~LoadedModule() {
+    if (unload_ != nullptr) unload_();
+    if (handle_ != nullptr) dlclose(handle_);
+    std::error_code ignored;
+    if (!dir_.empty()) fs::remove_all(dir_, ignored);
+  }
+  bool loaded() const { return loaded_; }
+
+  std::string roundTrip(const std::string& text) {
+    long len = static_cast<long>(text.size());
+    void* response = request_(mallocCopy(text), &len);
+    if (response == nullptr) return {};
+    std::string out(static_cast<const char*>(response), static_cast<std::size_t>(len));
+    std::free(response);
+    return out;
+  }
+
+ private:
+  std::string dir_;
+  void* handle_ = nullptr;
+  void* (*request_)(void*, long*) = nullptr;
+  int (*unload_)() = nullptr;
+  bool loaded_ = false;
+};
+
+void BM_SecondChangeRoundTrip(benchmark::State& state) {
+  static LoadedModule module;
+  if (!module.loaded()) {
+    state.SkipWithError("the module did not load");
+    return;
+  }
+  const std::string text = kSecondChange;
+  // Nothing to say: the answer must be the bare 204.
+  if (module.roundTrip(text) != "SHIORI/2.6 204 No Content\r\nCharset: Shift_JIS\r\n\r\n") {
+    state.SkipWithError("OnSecondChange was not answered with 204");
+    return;
+  }
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    bytes = module.roundTrip(text).size();
+    benchmark::DoNotOptimize(bytes);
+  }
+  state.counters["response_bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_SecondChangeRoundTrip)->Unit(benchmark::kMicrosecond)->Repetitions(9)
+    ->ReportAggregatesOnly(true);
+
+}  // namespace
+
+BENCHMARK_MAIN();
