@@ -123,14 +123,13 @@ void buildTables(CodecTables& t) {
 }
 
 const CodecTables& tables() {
-  // Built once, thread-safely; never destroyed, so conversions stay valid while other
-  // static objects are torn down at unload.
-  static const CodecTables* const instance = [] {
-    auto* t = new CodecTables;
-    buildTables(*t);
-    return t;
-  }();
-  return *instance;
+  // Built once, thread-safely, in static storage: the tables have a trivial destructor, so
+  // conversions stay valid while other static objects are torn down at unload, and nothing
+  // is left behind in the host's process when the module is unmapped.
+  static CodecTables storage;
+  static const bool built = (buildTables(storage), true);
+  (void)built;
+  return storage;
 }
 
 // Decodes the character at text[i]; returns its length in bytes (0 when it does not
