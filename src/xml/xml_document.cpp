@@ -406,11 +406,58 @@ int compareKeys(std::u16string_view a, std::u16string_view b) {
   return a.size() < b.size() ? -1 : 1;
 }
 
+// The first eight bytes of a UTF-8 key packed big-endian, so that comparing two prefixes as
+// integers gives the key order wherever they differ: EE and EF (U+E000..U+FFFF) are raised
+// above F0..F4 as utf16Rank does, and a key that ends early is padded with zero bytes (keys
+// hold no NUL). A key-less element gets the largest value. The bisection over a large list
+// then reads a dense array instead of visiting every element it passes in the document.
+inline std::uint64_t packByte(std::uint64_t packed, unsigned char b) {
+  return (packed << 8) | ((b == 0xEE || b == 0xEF) ? b + 0x10u : b);
+}
+
+std::uint64_t keyPrefix(const char* key) {
+  if (key == nullptr) return ~std::uint64_t{0};
+  std::uint64_t packed = 0;
+  int i = 0;
+  for (; i < 8 && key[i] != '\0'; ++i) packed = packByte(packed, static_cast<unsigned char>(key[i]));
+  return i == 8 ? packed : packed << (8 * (8 - i));
+}
+
+std::uint64_t keyPrefix(std::string_view key) {
+  std::uint64_t packed = 0;
+  std::size_t n = std::min<std::size_t>(key.size(), 8);
+  for (std::size_t i = 0; i < n; ++i) packed = packByte(packed, static_cast<unsigned char>(key[i]));
+  return n == 8 ? packed : packed << (8 * (8 - n));
+}
+
 // The element children of one parent in document order. `sortedBy` names the key attribute
-// the order has been checked (or made) ascending for; empty when unchecked.
+// the order has been checked (or made) ascending for, empty when unchecked; while it is set,
+// `prefixes` holds the key prefix of every element.
 struct ChildIndex {
   std::vector<NodePtr> elements;
+  std::vector<std::uint64_t> prefixes;
   std::string sortedBy;
+
+  void unverify() {
+    sortedBy.clear();
+    prefixes.clear();
+  }
+  void insertAt(std::size_t position, NodePtr node, std::uint64_t prefix) {
+    elements.insert(elements.begin() + static_cast<std::ptrdiff_t>(position), node);
+    if (!sortedBy.empty()) {
+      prefixes.insert(prefixes.begin() + static_cast<std::ptrdiff_t>(position), prefix);
+    }
+  }
+  std::size_t positionOf(NodePtr node) const {
+    return static_cast<std::size_t>(std::find(elements.begin(), elements.end(), node) -
+                                    elements.begin());
+  }
+  void erase(NodePtr node) {
+    std::size_t position = positionOf(node);
+    if (position == elements.size()) return;
+    elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(position));
+    if (!sortedBy.empty()) prefixes.erase(prefixes.begin() + static_cast<std::ptrdiff_t>(position));
+  }
 };
 
 struct KeySearch {
@@ -491,24 +538,35 @@ struct XmlDocumentImpl {
       }
       elements = std::move(order);
     }
+    index.prefixes.resize(elements.size());
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+      index.prefixes[i] = keyPrefix(keyOf(elements[i], key));
+    }
     index.sortedBy = keyAttribute;
     noteKeyAttribute(keyAttribute);
   }
 
-  // After `node` was placed among the parent's children or its key changed: when that breaks
-  // the checked order, the order is checked (and mended) again at the next keyed lookup.
-  void keyMayHaveMoved(pugi::xml_node node, const char* keyAttribute) {
-    pugi::xml_node parent = node.parent();
-    ChildIndex* index = existingIndex(parent);
-    if (index == nullptr || index->sortedBy.empty()) return;
-    if (keyAttribute != nullptr && index->sortedBy != keyAttribute) return;
-    const char* key = index->sortedBy.c_str();
+  // Whether `node` stands in key order between its element neighbours.
+  static bool inOrder(pugi::xml_node node, const char* key) {
     const char* own = keyOf(node.internal_object(), key);
     pugi::xml_node before = previousElement(node);
     pugi::xml_node after = nextElement(node);
-    if ((before && compareChildKeys(keyOf(before.internal_object(), key), own) > 0) ||
-        (after && compareChildKeys(own, keyOf(after.internal_object(), key)) > 0)) {
-      index->sortedBy.clear();
+    return !(before && compareChildKeys(keyOf(before.internal_object(), key), own) > 0) &&
+           !(after && compareChildKeys(own, keyOf(after.internal_object(), key)) > 0);
+  }
+
+  // After the key attribute of `node` changed: when that breaks the checked order, the order
+  // is checked (and mended) again at the next keyed lookup.
+  void keyChanged(pugi::xml_node node, const std::string& keyAttribute) {
+    ChildIndex* index = existingIndex(node.parent());
+    if (index == nullptr || index->sortedBy != keyAttribute) return;
+    if (!inOrder(node, keyAttribute.c_str())) {
+      index->unverify();
+      return;
+    }
+    std::size_t position = index->positionOf(node.internal_object());
+    if (position < index->prefixes.size()) {
+      index->prefixes[position] = keyPrefix(keyOf(node.internal_object(), keyAttribute.c_str()));
     }
   }
 
@@ -554,48 +612,73 @@ struct XmlDocumentImpl {
     }
     ensureSorted(parent, *index, keyAttribute);
     const auto& elements = index->elements;
+    const auto& prefixes = index->prefixes;
     result.indexed = true;
     if (elements.empty()) return result;
-    std::ptrdiff_t lo = 0;
-    std::ptrdiff_t hi = static_cast<std::ptrdiff_t>(elements.size()) - 1;
-    std::ptrdiff_t mid = 0;
-    int direction = -1;
-    while (lo <= hi) {
-      mid = lo + (hi - lo) / 2;
-      int order = compareWanted(wanted, elements[mid], key);
-      if (order < 0) {
-        direction = -1;
-        hi = mid - 1;
-      } else if (order > 0) {
-        direction = 1;
-        lo = mid + 1;
-      } else {
-        // The first of equal keys answers.
-        while (mid > 0 && compareWanted(wanted, elements[mid - 1], key) == 0) --mid;
-        result.match = elements[mid];
-        result.position = static_cast<std::size_t>(mid);
+    // Bisection for the first child whose key is not below the wanted one: that child is the
+    // match when its key is equal (the first of equal keys), otherwise the neighbour the key
+    // belongs before. The integer prefixes settle almost every step without touching the
+    // document, and without branches; only keys that share their first eight bytes are
+    // compared in full.
+    const std::uint64_t wantedPrefix = keyPrefix(wanted);
+    const std::size_t count = prefixes.size();
+    std::size_t position = lowerBound(prefixes.data(), count, wantedPrefix);
+    if (position < count && prefixes[position] == wantedPrefix) {
+      if ((wantedPrefix & 0xFF) == 0) {
+        // Both keys end inside the prefix: they are equal.
+        result.match = elements[position];
+        result.position = position;
+        return result;
+      }
+      std::size_t end = position + lowerBound(prefixes.data() + position, count - position,
+                                              wantedPrefix + 1);
+      std::size_t length = end - position;
+      while (length > 0) {
+        std::size_t half = length / 2;
+        if (compareWanted(wanted, elements[position + half], key) > 0) {
+          position += half + 1;
+          length -= half + 1;
+        } else {
+          length = half;
+        }
+      }
+      if (position < end && compareWanted(wanted, elements[position], key) == 0) {
+        result.match = elements[position];
+        result.position = position;
         return result;
       }
     }
-    std::size_t position = static_cast<std::size_t>(direction < 0 ? mid : mid + 1);
     result.position = position;
-    if (position < elements.size()) result.neighbour = elements[position];
+    if (position < count) result.neighbour = elements[position];
     return result;
   }
 
-  // Registers a node just inserted into the parent's element children.
+  // The first index whose value is not below `value` in an ascending array.
+  static std::size_t lowerBound(const std::uint64_t* values, std::size_t count,
+                                std::uint64_t value) {
+    if (count == 0) return 0;
+    const std::uint64_t* base = values;
+    while (count > 1) {
+      std::size_t half = count / 2;
+      // Both places the next step may look at are fetched while this step compares.
+      __builtin_prefetch(base + half / 2);
+      __builtin_prefetch(base + half + half / 2);
+      base += (base[half - 1] < value) ? half : 0;
+      count -= half;
+    }
+    return static_cast<std::size_t>(base - values) + (*base < value ? 1 : 0);
+  }
+
+  // Registers a new key-less element just inserted among the parent's element children. It
+  // sorts after every keyed element, so it breaks the order unless only key-less ones follow.
   void inserted(pugi::xml_node parent, pugi::xml_node node) {
     ChildIndex* index = existingIndex(parent);
     if (index == nullptr) return;
     pugi::xml_node after = nextElement(node);
-    auto& elements = index->elements;
-    if (!after) {
-      elements.push_back(node.internal_object());
-    } else {
-      auto at = std::find(elements.begin(), elements.end(), after.internal_object());
-      elements.insert(at, node.internal_object());
-    }
-    keyMayHaveMoved(node, nullptr);
+    std::size_t position =
+        after ? index->positionOf(after.internal_object()) : index->elements.size();
+    index->insertAt(position, node.internal_object(), keyPrefix(static_cast<const char*>(nullptr)));
+    if (!index->sortedBy.empty() && !inOrder(node, index->sortedBy.c_str())) index->unverify();
   }
 
   // Frees the children of `top`, deepest first, and forgets their indexes (their memory may be
@@ -652,9 +735,7 @@ void XmlElement::setAttribute(std::u16string_view name, std::u16string_view valu
   if (!attribute) attribute = node.append_attribute(key.c_str());
   if (!attribute || !attribute.set_value(toXmlUtf8(value).c_str())) fail("setAttribute failed");
   const auto& keys = doc_->keyAttributes;
-  if (std::find(keys.begin(), keys.end(), key) != keys.end()) {
-    doc_->keyMayHaveMoved(node, key.c_str());
-  }
+  if (std::find(keys.begin(), keys.end(), key) != keys.end()) doc_->keyChanged(node, key);
 }
 
 void XmlElement::setAttributeNumber(std::u16string_view name, double value) {
@@ -761,9 +842,8 @@ XmlElement XmlElement::insertSorted(std::u16string_view tag, std::u16string_view
     fail("insertSorted could not set the key");
   }
   if (found.indexed) {
-    ChildIndex* index = doc_->existingIndex(parent);
-    index->elements.insert(index->elements.begin() + static_cast<std::ptrdiff_t>(found.position),
-                           node.internal_object());
+    doc_->existingIndex(parent)->insertAt(found.position, node.internal_object(),
+                                          keyPrefix(std::string_view(wanted)));
   }
   return XmlElement(doc_, node.internal_object());
 }
@@ -831,11 +911,7 @@ bool XmlElement::remove() {
   pugi::xml_node node = nodeOf(node_);
   pugi::xml_node parent = node.parent();
   if (!parent) return false;
-  if (ChildIndex* index = doc_->existingIndex(parent)) {
-    auto& elements = index->elements;
-    auto at = std::find(elements.begin(), elements.end(), node.internal_object());
-    if (at != elements.end()) elements.erase(at);
-  }
+  if (ChildIndex* index = doc_->existingIndex(parent)) index->erase(node.internal_object());
   doc_->destroyChildren(node);
   parent.remove_child(node);
   node_ = nullptr;
