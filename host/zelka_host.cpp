@@ -1,71 +1,327 @@
-// zelka-host: a command-line host for the module. Pipe mode (--pipe, and the default when the
-// input is not a terminal) speaks raw protocol text on stdin and stdout.
+// zelka-host: a command-line host for the module. With a terminal on stdin it opens an
+// interactive session; --play runs a session from a file and prints its transcript; pipe
+// mode (--pipe, and the default when the input is not a terminal) speaks raw protocol text on
+// stdin and stdout. The author tools scramble, unscramble, check and render work on files
+// only.
+#include <signal.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 
+#include "config/zelka_config.h"
+#include "ghost_check.h"
+#include "knowledge_tools.h"
 #include "module_client.h"
 #include "pipe_session.h"
+#include "platform/text_codec.h"
+#include "session.h"
+#include "store_census.h"
+#include "talk_renderer.h"
+#include "terminal_text.h"
 
 namespace {
 
+using namespace zelka::host;
+
 void printUsage(std::ostream& out) {
-  out << "usage: zelka-host [--pipe] [--module PATH] GHOST_DIR\n"
-         "  --pipe         read raw requests on stdin (each ended by an empty line) and write\n"
-         "                 the raw responses on stdout; the default when stdin is not a terminal\n"
-         "  --module PATH  the module to load (default: zelka.so beside this program)\n";
+  out << "usage: zelka-host [options] GHOST_DIR          a session (interactive on a terminal,\n"
+         "                                               pipe mode when stdin is redirected)\n"
+         "       zelka-host --play FILE [options] GHOST_DIR   play a session file, print its transcript\n"
+         "       zelka-host --pipe [--module PATH] GHOST_DIR  raw requests in, raw responses out\n"
+         "       zelka-host scramble IN.tlk OUT.tlc      write the complemented form of a knowledge file\n"
+         "       zelka-host unscramble IN.tlc OUT.tlk    write the plain form back\n"
+         "       zelka-host check GHOST_DIR              report what a load would read (changes nothing)\n"
+         "       zelka-host render [--names MAIN[,PARTNER]] [FILE]\n"
+         "                                               show talk text (Shift_JIS, one talk a line)\n"
+         "                                               as a session shows it\n"
+         "options:\n"
+         "  --play FILE        run the commands of FILE (- for stdin); one per line, # comments\n"
+         "  --interactive, -i  an interactive session even when stdin is not a terminal\n"
+         "  --pipe             pipe mode\n"
+         "  --sender NAME      who speaks the plain lines of a session (default User)\n"
+         "  --names MAIN[,PARTNER]  the names shown for \\0 and \\1 (default: the configured\n"
+         "                     ghost_name, and Partner)\n"
+         "  --raw              print responses exactly as received\n"
+         "  --no-boot          neither OnBoot at the start nor OnClose at the end\n"
+         "  --stats            print the size of the learned stores before loading and after\n"
+         "                     unloading\n"
+         "  --color, --no-color  dim tags and notes (default: when stdout is a terminal)\n"
+         "  --module PATH      the module to load (default: zelka.so beside this program)\n"
+         "In a session, :help lists the commands.\n";
+}
+
+struct Arguments {
+  std::string ghostDirectory;
+  std::string modulePath;
+  std::string playFile;
+  bool pipe = false;
+  bool interactive = false;
+  bool stats = false;
+  std::string names;
+  int color = -1;  // -1: decide by the terminal
+  SessionOptions session;
+};
+
+bool stdoutIsColourTerminal() {
+  const char* noColor = std::getenv("NO_COLOR");
+  const char* term = std::getenv("TERM");
+  return isatty(STDOUT_FILENO) != 0 && (noColor == nullptr || *noColor == '\0') &&
+         (term == nullptr || std::string(term) != "dumb");
+}
+
+// Checks the ghost directory before the module is asked to load it, so that the usual
+// mistakes get a message that names them.
+bool ghostDirectoryUsable(std::string& directory) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(directory, error)) {
+    std::cerr << "zelka-host: no ghost directory at " << directory << "\n";
+    return false;
+  }
+  if (directory.back() != '/') directory += '/';
+  if (!std::filesystem::exists(directory + "zelkaconf.xml", error)) {
+    std::cerr << "zelka-host: " << directory
+              << " has no zelkaconf.xml (the ghost's configuration); is it a ghost directory?\n";
+    return false;
+  }
+  zelka::ZelkaConfig config;
+  if (!config.read(zelka::toWide(directory))) {
+    std::cerr << "zelka-host: " << directory
+              << "zelkaconf.xml cannot be read as XML; zelka-host check " << directory
+              << " tells more\n";
+    return false;
+  }
+  return true;
+}
+
+std::string learningDirectoryOf(const std::string& ghostDirectory) {
+  zelka::ZelkaConfig config(zelka::toWide(ghostDirectory));
+  return ghostDirectory + zelka::toNarrow(config.directory(u"Directory", u"learning"));
+}
+
+// An interrupt ends the session the ordinary way (the read returns), so the ghost is
+// unloaded and saves what it learned.
+void onInterrupt(int) {}
+
+void catchInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no restart: the blocked read returns
+  sigaction(SIGINT, &action, nullptr);
+}
+
+int runSession(Arguments& args, bool interactive) {
+  std::unique_ptr<std::ifstream> playStream;
+  std::istream* input = &std::cin;
+  if (!interactive && args.playFile != "-") {
+    playStream = std::make_unique<std::ifstream>(args.playFile, std::ios::binary);
+    if (!*playStream) {
+      std::cerr << "zelka-host: cannot read the play file " << args.playFile << "\n";
+      return 1;
+    }
+    input = playStream.get();
+  }
+
+  zelka::ZelkaConfig config(zelka::toWide(args.ghostDirectory));
+  TalkStyle& style = args.session.style;
+  style.mainName = zelka::utf16ToUtf8(config.profile(u"ghost_name"));
+  if (style.mainName.empty()) style.mainName = "Zelka";
+  if (!args.names.empty()) {
+    const std::size_t comma = args.names.find(',');
+    style.mainName = args.names.substr(0, comma);
+    if (comma != std::string::npos) style.partnerName = args.names.substr(comma + 1);
+  }
+  style.color = args.color < 0 ? stdoutIsColourTerminal() : args.color == 1;
+
+  const std::string learning = learningDirectoryOf(args.ghostDirectory);
+  const LearnedStores before = countLearnedStores(learning);
+
+  ModuleClient module;
+  if (!module.open(args.modulePath)) {
+    std::cerr << "zelka-host: " << module.error() << "\n";
+    return 1;
+  }
+  if (!module.load(args.ghostDirectory)) {
+    std::cerr << "zelka-host: " << module.error() << "; zelka-host check "
+              << args.ghostDirectory << " tells what it would read\n";
+    module.close();
+    return 1;
+  }
+  if (interactive) {
+    catchInterrupt();
+    std::cout << "zelka-host: " << style.mainName << " is loaded from " << args.ghostDirectory
+              << "; :help lists the commands, :quit saves and leaves\n";
+  }
+
+  Session session([&](const std::string& text) { return module.request(text); }, std::cout,
+                  std::cerr, args.session);
+  session.start();
+  const int failures = session.run(*input, interactive ? InputMode::kInteractive : InputMode::kPlay,
+                                   interactive ? std::string("stdin") : args.playFile);
+  session.finish();
+  module.close();  // unloads: the stores and the variables are saved
+
+  if (args.stats) {
+    const LearnedStores after = countLearnedStores(learning);
+    std::cout << "learned stores after unload (" << learning << "):\n"
+              << describeStores(after, "  ") << "  change: " << compareStores(before, after)
+              << "\n";
+  }
+  std::cout.flush();
+  if (failures > 0 && !interactive) {
+    std::cerr << "zelka-host: " << failures << (failures == 1 ? " line" : " lines") << " of "
+              << args.playFile << " failed\n";
+    return 1;
+  }
+  return 0;
+}
+
+int runPipe(const Arguments& args) {
+  ModuleClient module;
+  if (!module.open(args.modulePath)) {
+    std::cerr << "zelka-host: " << module.error() << "\n";
+    return 1;
+  }
+  if (!module.load(args.ghostDirectory)) {
+    std::cerr << "zelka-host: " << module.error() << "\n";
+    module.close();
+    return 1;
+  }
+  runPipeSession(std::cin, std::cout, std::cerr,
+                 [&](const std::string& text) { return module.request(text); });
+  module.close();
+  return 0;
+}
+
+// Renders Shift_JIS talk, one talk per line, from a file or stdin.
+int runRender(int argc, char** argv) {
+  TalkStyle style;
+  std::string file;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--names" && i + 1 < argc) {
+      const std::string names = argv[++i];
+      const std::size_t comma = names.find(',');
+      style.mainName = names.substr(0, comma);
+      if (comma != std::string::npos) style.partnerName = names.substr(comma + 1);
+    } else if (file.empty() && (arg == "-" || arg.empty() || arg[0] != '-')) {
+      file = arg;
+    } else {
+      std::cerr << "usage: zelka-host render [--names MAIN[,PARTNER]] [FILE]\n";
+      return 2;
+    }
+  }
+  style.color = stdoutIsColourTerminal();
+  std::ifstream stream;
+  std::istream* in = &std::cin;
+  if (!file.empty() && file != "-") {
+    stream.open(file, std::ios::binary);
+    if (!stream) {
+      std::cerr << "zelka-host: cannot read " << file << "\n";
+      return 1;
+    }
+    in = &stream;
+  }
+  std::string line;
+  while (std::getline(*in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) std::cout << renderTalk(line, style);
+  }
+  return 0;
+}
+
+int runTool(int argc, char** argv) {
+  const std::string tool = argv[1];
+  if (tool == "render") return runRender(argc, argv);
+  if (tool == "check") {
+    if (argc != 3) {
+      std::cerr << "usage: zelka-host check GHOST_DIR\n";
+      return 2;
+    }
+    return checkGhost(argv[2], std::cout);
+  }
+  if (argc != 4) {
+    std::cerr << "usage: zelka-host " << tool << " IN OUT\n";
+    return 2;
+  }
+  return tool == "scramble" ? scrambleFile(argv[2], argv[3], std::cerr)
+                            : unscrambleFile(argv[2], argv[3], std::cerr);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool pipeMode = isatty(STDIN_FILENO) == 0;
-  std::string modulePath;
-  std::string ghostDirectory;
+  if (argc >= 2) {
+    const std::string first = argv[1];
+    if (first == "check" || first == "scramble" || first == "unscramble" || first == "render") {
+      return runTool(argc, argv);
+    }
+  }
+
+  Arguments args;
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
     if (arg == "--pipe") {
-      pipeMode = true;
-    } else if (arg == "--module" && i + 1 < argc) {
-      modulePath = argv[++i];
+      args.pipe = true;
+    } else if (arg == "--interactive" || arg == "-i") {
+      args.interactive = true;
+    } else if (arg == "--raw") {
+      args.session.raw = true;
+    } else if (arg == "--no-boot") {
+      args.session.boot = false;
+    } else if (arg == "--stats") {
+      args.stats = true;
+    } else if (arg == "--color") {
+      args.color = 1;
+    } else if (arg == "--no-color") {
+      args.color = 0;
+    } else if (arg == "--module" && hasValue) {
+      args.modulePath = argv[++i];
+    } else if (arg == "--play" && hasValue) {
+      args.playFile = argv[++i];
+    } else if (arg == "--sender" && hasValue) {
+      args.session.sender = argv[++i];
+    } else if (arg == "--names" && hasValue) {
+      args.names = argv[++i];
     } else if (arg == "--help" || arg == "-h") {
       printUsage(std::cout);
       return 0;
     } else if (!arg.empty() && arg[0] == '-') {
-      std::cerr << "zelka-host: unknown option " << arg << "\n";
+      std::cerr << "zelka-host: unknown option " << arg << " (or it lacks its value)\n";
       printUsage(std::cerr);
       return 2;
-    } else if (ghostDirectory.empty()) {
-      ghostDirectory = arg;
+    } else if (args.ghostDirectory.empty()) {
+      args.ghostDirectory = arg;
     } else {
       std::cerr << "zelka-host: more than one ghost directory\n";
       return 2;
     }
   }
-  if (ghostDirectory.empty()) {
+  if (args.ghostDirectory.empty()) {
     printUsage(std::cerr);
     return 2;
   }
-  if (!pipeMode) {
-    std::cerr << "zelka-host: the interactive session is not available yet; use --pipe\n";
+  const int modes = int(args.pipe) + int(args.interactive) + int(!args.playFile.empty());
+  if (modes > 1) {
+    std::cerr << "zelka-host: choose one of --pipe, --interactive and --play\n";
     return 2;
   }
-  if (modulePath.empty()) modulePath = zelka::host::executableDirectory() + "zelka.so";
+  std::string senderSjis, error;
+  if (!terminalToShiftJis(args.session.sender, senderSjis, error)) {
+    std::cerr << "zelka-host: --sender: " << error << "\n";
+    return 2;
+  }
+  if (!ghostDirectoryUsable(args.ghostDirectory)) return 1;
+  if (args.modulePath.empty()) args.modulePath = executableDirectory() + "zelka.so";
 
-  zelka::host::ModuleClient module;
-  if (!module.open(modulePath)) {
-    std::cerr << "zelka-host: " << module.error() << "\n";
-    return 1;
-  }
-  if (!module.load(ghostDirectory)) {
-    std::cerr << "zelka-host: " << module.error() << "\n";
-    module.close();
-    return 1;
-  }
-  zelka::host::runPipeSession(std::cin, std::cout, std::cerr,
-                              [&](const std::string& text) { return module.request(text); });
-  module.close();
-  return 0;
+  if (!args.playFile.empty()) return runSession(args, false);
+  const bool interactive = args.interactive || (!args.pipe && isatty(STDIN_FILENO) != 0);
+  if (interactive) return runSession(args, true);
+  return runPipe(args);
 }

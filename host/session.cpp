@@ -1,0 +1,303 @@
+#include "session.h"
+
+#include "terminal_text.h"
+
+namespace zelka::host {
+
+// The lines being run, with their position for error reports.
+struct Session::Input {
+  std::istream& in;
+  InputMode mode;
+  std::string sourceName;
+  std::size_t lineNumber = 0;
+
+  std::optional<std::string> next() {
+    std::string line;
+    if (!std::getline(in, line)) return std::nullopt;
+    ++lineNumber;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
+};
+
+Session::Session(RequestFunction send, std::ostream& out, std::ostream& err,
+                 SessionOptions options)
+    : send_(std::move(send)), out_(out), err_(err), options_(std::move(options)) {
+  std::string error;
+  if (!terminalToShiftJis(options_.sender, senderSjis_, error)) senderSjis_ = "User";
+  options_.style.userName = options_.sender;
+}
+
+void Session::start() {
+  std::string ghost;
+  std::string error;
+  if (!terminalToShiftJis(options_.style.mainName, ghost, error)) ghost = "Zelka";
+  if (std::optional<HostResponse> response = exchange(ownerGhostNameRequest(ghost))) {
+    if (response->code != 200 && !options_.raw) note("(NOTIFY OwnerGhostName: " +
+                                                     response->statusText + ")");
+  }
+  if (!options_.boot) return;
+  if (std::optional<HostResponse> response = exchange(eventRequest("OnBoot", {}))) {
+    if (!showTalk(*response, "(boot)")) showStatus(*response, "(boot: no talk)");
+  }
+  out_.flush();
+}
+
+void Session::finish() {
+  if (!options_.boot) return;
+  if (std::optional<HostResponse> response = exchange(eventRequest("OnClose", {}))) {
+    if (!showTalk(*response, "(close)")) showStatus(*response, "(close: no talk)");
+  }
+  out_.flush();
+}
+
+int Session::run(std::istream& in, InputMode mode, const std::string& sourceName) {
+  Input input{in, mode, sourceName};
+  input_ = &input;
+  const int failuresBefore = failures_;
+  for (;;) {
+    if (mode == InputMode::kInteractive) out_ << "> " << std::flush;
+    std::optional<std::string> line = input.next();
+    if (!line) {
+      if (mode == InputMode::kInteractive) out_ << "\n";
+      break;
+    }
+    std::string error;
+    std::optional<Command> command = parseCommand(*line, error);
+    const bool quiet = command && (command->kind == CommandKind::kEmpty ||
+                                   command->kind == CommandKind::kComment);
+    if (mode == InputMode::kPlay && !quiet) out_ << "> " << utf8ForDisplay(*line) << "\n";
+    if (!command) {
+      fail(error);
+      continue;
+    }
+    if (command->kind == CommandKind::kQuit) break;
+    execute(*command, input);
+    out_.flush();
+  }
+  out_.flush();
+  input_ = nullptr;
+  return failures_ - failuresBefore;
+}
+
+void Session::execute(const Command& command, Input& input) {
+  switch (command.kind) {
+    case CommandKind::kEmpty:
+    case CommandKind::kComment:
+    case CommandKind::kQuit:
+      break;
+    case CommandKind::kSentence: sendSentence(command.text); break;
+    case CommandKind::kEvent: sendEvent(command); break;
+    case CommandKind::kTick: tick(command.count); break;
+    case CommandKind::kTouch: touch(command.text, command.count); break;
+    case CommandKind::kWord: sendWord(command.text); break;
+    case CommandKind::kString: sendString(command.text); break;
+    case CommandKind::kRaw: sendRaw(input); break;
+    case CommandKind::kSender: setSender(command.text); break;
+    case CommandKind::kHelp: out_ << commandHelp(); break;
+  }
+}
+
+void Session::sendSentence(const std::string& utf8) {
+  std::string sentence;
+  if (!toModuleText(utf8, sentence, "the sentence")) return;
+  std::optional<HostResponse> response = exchange(sentenceRequest(senderSjis_, sentence));
+  if (!response || showTalk(*response, "")) return;
+  showStatus(*response, "(no answer now; while the ghost is still thinking, :tick brings it)");
+}
+
+void Session::sendEvent(const Command& command) {
+  std::string name;
+  if (!toModuleText(command.text, name, "the event name")) return;
+  std::vector<std::string> references;
+  for (std::size_t n = 0; n < command.arguments.size(); ++n) {
+    std::string reference;
+    if (!toModuleText(command.arguments[n], reference, "Reference" + std::to_string(n))) return;
+    references.push_back(std::move(reference));
+  }
+  std::optional<HostResponse> response = exchange(eventRequest(name, references));
+  if (!response || showTalk(*response, "")) return;
+  showStatus(*response, "(no talk)");
+}
+
+void Session::tick(unsigned long count) {
+  unsigned long talks = 0;
+  for (unsigned long k = 0; k < count; ++k) {
+    ++seconds_;
+    std::optional<HostResponse> response =
+        exchange(eventRequest("OnSecondChange", {std::to_string(seconds_)}));
+    if (!response) continue;
+    if (showTalk(*response, "(second " + std::to_string(seconds_) + ")")) {
+      ++talks;
+    } else if (response->code != 204) {
+      showStatus(*response, "");
+    }
+  }
+  if (talks == 0 && !options_.raw) {
+    note("(" + std::to_string(count) + (count == 1 ? " second" : " seconds") +
+         " passed without talk)");
+  }
+}
+
+void Session::touch(const std::string& part, unsigned long count) {
+  std::string partSjis;
+  if (!toModuleText(part, partSjis, "the part name")) return;
+  unsigned long talks = 0;
+  for (unsigned long k = 1; k <= count; ++k) {
+    ++moves_;
+    // Coordinates wander a little, as a real pointer's do; wheel 0, the main character.
+    const std::vector<std::string> references = {std::to_string(100 + moves_ % 16), "120", "0",
+                                                 "0", partSjis};
+    std::optional<HostResponse> response = exchange(eventRequest("OnMouseMove", references));
+    if (!response) continue;
+    if (showTalk(*response, "(move " + std::to_string(k) + ")")) {
+      ++talks;
+    } else if (response->code != 204) {
+      showStatus(*response, "");
+    }
+  }
+  if (talks == 0 && !options_.raw) {
+    note("(" + std::to_string(count) + (count == 1 ? " move" : " moves") + " over " + part +
+         " without talk)");
+  }
+}
+
+void Session::sendWord(const std::string& script) {
+  std::string type;
+  if (!toModuleText(script, type, "the script")) return;
+  std::optional<HostResponse> response = exchange(wordRequest(type));
+  if (!response || options_.raw) return;
+  if (response->code == 200 && response->header("Word")) {
+    out_ << "= " << shiftJisToDisplay(*response->header("Word")) << "\n";
+  } else {
+    showStatus(*response, "(no word)");
+  }
+}
+
+void Session::sendString(const std::string& id) {
+  std::string idSjis;
+  if (!toModuleText(id, idSjis, "the resource ID")) return;
+  std::optional<HostResponse> response = exchange(stringRequest(idSjis));
+  if (!response || options_.raw) return;
+  if (response->code == 200 && response->header("String")) {
+    out_ << "= " << shiftJisToDisplay(*response->header("String")) << "\n";
+  } else {
+    showStatus(*response, "(no string for " + id + ")");
+  }
+}
+
+void Session::sendRaw(Input& input) {
+  const std::size_t firstLine = input.lineNumber;
+  std::vector<std::string> lines;
+  for (;;) {
+    if (input.mode == InputMode::kInteractive) out_ << "| " << std::flush;
+    std::optional<std::string> line = input.next();
+    if (!line) {
+      if (input.mode == InputMode::kInteractive) out_ << "\n";
+      fail("the input ended inside the :raw request begun at line " +
+           std::to_string(firstLine) + "; it was not sent");
+      return;
+    }
+    if (line->empty()) break;
+    if (input.mode == InputMode::kPlay) out_ << "| " << utf8ForDisplay(*line) << "\n";
+    lines.push_back(std::move(*line));
+  }
+  if (lines.empty()) {
+    fail(":raw needs a request before the empty line");
+    return;
+  }
+  std::string request;
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    std::string converted;
+    if (!toModuleText(lines[n], converted, "line " + std::to_string(n + 1) + " of the request")) {
+      return;
+    }
+    request += converted + "\r\n";
+  }
+  request += "\r\n";
+  std::optional<std::string> text = send_(request);
+  if (!text) {
+    note("(the module returned no response)");
+    return;
+  }
+  if (options_.raw) {
+    out_ << *text << std::flush;
+    return;
+  }
+  // The response as lines, each marked as received.
+  std::size_t at = 0;
+  while (at < text->size()) {
+    std::size_t end = text->find('\n', at);
+    if (end == std::string::npos) end = text->size();
+    std::string_view current(text->data() + at, end - at);
+    at = end + 1;
+    if (!current.empty() && current.back() == '\r') current.remove_suffix(1);
+    if (current.empty()) break;
+    out_ << "< " << shiftJisToDisplay(current) << "\n";
+  }
+}
+
+void Session::setSender(const std::string& name) {
+  std::string sjis;
+  if (!toModuleText(name, sjis, "the sender")) return;
+  senderSjis_ = std::move(sjis);
+  options_.sender = name;
+  options_.style.userName = name;
+  if (!options_.raw) note("(plain lines now come from " + name + ")");
+}
+
+std::optional<HostResponse> Session::exchange(const std::string& request) {
+  std::optional<std::string> text = send_(request);
+  if (!text) {
+    note("(the module returned no response)");
+    return std::nullopt;
+  }
+  if (options_.raw) out_ << *text << std::flush;
+  return parseResponse(*text);
+}
+
+bool Session::showTalk(const HostResponse& response, const std::string& heading) {
+  if (response.code != 200) return false;
+  std::optional<std::string> talk = response.header("Sentence");
+  if (!talk) return false;
+  if (options_.raw) return true;
+  if (!heading.empty()) out_ << dimmed(heading, options_.style.color) << "\n";
+  const std::string rendered = renderTalk(*talk, options_.style);
+  out_ << (rendered.empty() ? "(empty talk)\n" : rendered);
+  return true;
+}
+
+void Session::showStatus(const HostResponse& response, const std::string& noContent) {
+  if (options_.raw) return;
+  if (response.code == 204) {
+    if (!noContent.empty()) note(noContent);
+    return;
+  }
+  note("(" + (response.statusText.empty() ? std::string("no status") : response.statusText) +
+       ")");
+}
+
+void Session::note(const std::string& text) {
+  if (options_.raw) return;
+  out_ << dimmed(text, options_.style.color) << "\n";
+}
+
+bool Session::toModuleText(const std::string& utf8, std::string& sjis, const std::string& what) {
+  std::string error;
+  if (terminalToShiftJis(utf8, sjis, error)) return true;
+  fail(what + ": " + error);
+  return false;
+}
+
+void Session::fail(const std::string& message) {
+  ++failures_;
+  out_.flush();
+  if (input_ != nullptr && input_->mode == InputMode::kPlay) {
+    err_ << input_->sourceName << ":" << input_->lineNumber << ": " << message << "\n";
+  } else {
+    err_ << "zelka-host: " << message << "\n";
+  }
+  err_.flush();
+}
+
+}  // namespace zelka::host

@@ -1,0 +1,83 @@
+// The authoring session: plays the host for a loaded module. It boots the ghost (telling it
+// its name and raising OnBoot), turns each input line into requests (heard sentences, events,
+// seconds passing, mouse moves, words, resource strings, raw requests) and prints what the
+// ghost says in readable form, or exactly as received with the raw option. Input comes from
+// a terminal (prompted) or a play file (echoed as a transcript, errors with line numbers).
+#pragma once
+
+#include <functional>
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "host_protocol.h"
+#include "session_command.h"
+#include "talk_renderer.h"
+
+namespace zelka::host {
+
+using RequestFunction = std::function<std::optional<std::string>(const std::string&)>;
+
+struct SessionOptions {
+  std::string sender = "User";   // UTF-8
+  bool raw = false;              // print responses exactly as received
+  bool boot = true;              // raise OnBoot at the start and OnClose at the end
+  TalkStyle style;               // names and colour of the rendered talk
+};
+
+enum class InputMode {
+  kInteractive,  // prompts, errors without line numbers
+  kPlay,         // echoes every line, errors carry the file name and line number
+};
+
+class Session {
+ public:
+  Session(RequestFunction send, std::ostream& out, std::ostream& err, SessionOptions options);
+
+  // Tells the module the ghost's name and, with boot on, raises OnBoot.
+  void start();
+  // With boot on, raises OnClose. The caller unloads the module afterwards.
+  void finish();
+
+  // Runs the input to its end or to :quit. Answers the number of lines that failed
+  // (unknown commands, arguments, text that cannot be sent, a raw request cut short).
+  int run(std::istream& in, InputMode mode, const std::string& sourceName);
+
+ private:
+  struct Input;
+
+  void execute(const Command& command, Input& input);
+  void sendSentence(const std::string& utf8);
+  void sendEvent(const Command& command);
+  void tick(unsigned long count);
+  void touch(const std::string& part, unsigned long count);
+  void sendWord(const std::string& script);
+  void sendString(const std::string& id);
+  void sendRaw(Input& input);
+  void setSender(const std::string& name);
+
+  // Sends one request; prints the raw response with the raw option. nullopt when the
+  // module returned nothing (reported).
+  std::optional<HostResponse> exchange(const std::string& request);
+  // Prints the talk of a response; answers whether there was talk.
+  bool showTalk(const HostResponse& response, const std::string& heading);
+  // Prints a short note for a response without talk.
+  void showStatus(const HostResponse& response, const std::string& noContent);
+  void note(const std::string& text);
+  // Converts UTF-8 to Shift_JIS; reports and answers false when it cannot.
+  bool toModuleText(const std::string& utf8, std::string& sjis, const std::string& what);
+  void fail(const std::string& message);
+
+  RequestFunction send_;
+  std::ostream& out_;
+  std::ostream& err_;
+  SessionOptions options_;
+  std::string senderSjis_;
+  unsigned long seconds_ = 0;  // seconds passed, the first reference of OnSecondChange
+  unsigned long moves_ = 0;    // mouse moves so far, for their coordinates
+  Input* input_ = nullptr;     // the input being run, for error positions
+  int failures_ = 0;
+};
+
+}  // namespace zelka::host

@@ -1,0 +1,153 @@
+#include "store_census.h"
+
+#include <vector>
+
+#include "platform/file_system.h"
+#include "xml/xml_document.h"
+
+namespace zelka::host {
+
+namespace {
+
+// Opens a store file from its bytes, so the document is bound to no file and nothing is
+// ever written back or set aside.
+StoreState openStore(const std::string& path, XmlDocument& document) {
+  if (!fileExists(path)) return StoreState::kMissing;
+  std::optional<std::string> bytes = readFile(path);
+  if (!bytes) return StoreState::kUnreadable;
+  return document.openFromText(*bytes) == XmlOpenResult::Loaded ? StoreState::kRead
+                                                                 : StoreState::kBroken;
+}
+
+// Counts the elements with the tag in the subtree below `top` (not `top` itself), walking
+// without recursion: a learned path can be as deep as the longest text ever heard.
+std::size_t countBelow(const XmlElement& top, std::u16string_view tag) {
+  std::size_t count = 0;
+  std::vector<XmlElement> stack;
+  for (XmlElement child = top.firstChild(); child; child = child.nextSibling()) {
+    stack.push_back(child);
+  }
+  while (!stack.empty()) {
+    XmlElement element = stack.back();
+    stack.pop_back();
+    if (element.tagName() == tag) ++count;
+    for (XmlElement child = element.firstChild(); child; child = child.nextSibling()) {
+      stack.push_back(child);
+    }
+  }
+  return count;
+}
+
+std::size_t countChildren(const XmlElement& parent, std::u16string_view tag) {
+  std::size_t count = 0;
+  for (XmlElement child = parent.firstChild(); child; child = child.nextSibling()) {
+    if (child.tagName() == tag) ++count;
+  }
+  return count;
+}
+
+std::string stateText(StoreState state) {
+  switch (state) {
+    case StoreState::kMissing: return "missing (the next load creates it)";
+    case StoreState::kUnreadable: return "cannot be read";
+    case StoreState::kBroken: return "does not parse (the next load sets it aside and starts afresh)";
+    case StoreState::kRead: break;
+  }
+  return {};
+}
+
+std::string plural(std::size_t n, const std::string& one, const std::string& many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+LearnedStores countLearnedStores(const std::string& learningDirectory) {
+  LearnedStores stores;
+  {
+    XmlDocument document;
+    stores.bind.state = openStore(learningDirectory + "bind.xml", document);
+    if (stores.bind.state == StoreState::kRead) {
+      XmlElement root = document.documentElementWithAttribute(u"Bind", u"name", u"root");
+      stores.bind.items = root ? countBelow(root, u"Bind") : 0;
+    }
+  }
+  {
+    XmlDocument document;
+    stores.index.state = openStore(learningDirectory + "index.xml", document);
+    if (stores.index.state == StoreState::kRead) {
+      XmlElement root = document.documentElement(u"WordIndexes");
+      for (XmlElement entry = root.firstChild(); entry; entry = entry.nextSibling()) {
+        if (entry.tagName() != u"Index") continue;
+        ++stores.index.items;
+        stores.index.links += countChildren(entry, u"Alias");
+      }
+    }
+  }
+  {
+    XmlDocument document;
+    stores.journal.state = openStore(learningDirectory + "journal.xml", document);
+    if (stores.journal.state == StoreState::kRead) {
+      stores.journal.items = document.documentElement(u"SentenceJournal").childCount();
+    }
+  }
+  {
+    XmlDocument document;
+    stores.neurons.state = openStore(learningDirectory + "neuron.xml", document);
+    if (stores.neurons.state == StoreState::kRead) {
+      XmlElement root = document.documentElement(u"NeuronStructure");
+      stores.neurons.items = countChildren(root, u"Neuron");
+      stores.neurons.links = countBelow(root, u"Synapse");
+    }
+  }
+  const std::string reflexPath = learningDirectory + "reflex.txt";
+  if (fileExists(reflexPath)) {
+    std::optional<std::string> bytes = readFile(reflexPath);
+    stores.reflex.state = bytes ? StoreState::kRead : StoreState::kUnreadable;
+    if (bytes) {
+      // One variable per line: name, the byte 0x01, value.
+      std::size_t start = 0;
+      while (start < bytes->size()) {
+        std::size_t end = bytes->find('\n', start);
+        if (end == std::string::npos) end = bytes->size();
+        if (bytes->find('\x01', start) < end) ++stores.reflex.items;
+        start = end + 1;
+      }
+    }
+  }
+  return stores;
+}
+
+std::string describeStores(const LearnedStores& stores, const std::string& indent) {
+  std::string out;
+  auto line = [&](const char* file, const StoreCount& count, const std::string& read) {
+    out += indent + file + ": " + (count.state == StoreState::kRead ? read : stateText(count.state)) +
+           "\n";
+  };
+  line("bind.xml", stores.bind, plural(stores.bind.items, "Bind node", "Bind nodes"));
+  line("index.xml", stores.index,
+       plural(stores.index.items, "word", "words") + " (" +
+           plural(stores.index.links, "alias", "aliases") + ")");
+  line("journal.xml", stores.journal, plural(stores.journal.items, "entry", "entries"));
+  line("neuron.xml", stores.neurons,
+       plural(stores.neurons.items, "neuron", "neurons") + " (" +
+           plural(stores.neurons.links, "synapse", "synapses") + ")");
+  if (stores.reflex.state == StoreState::kMissing) {
+    out += indent + "reflex.txt: missing (written at unload)\n";
+  } else {
+    line("reflex.txt", stores.reflex, plural(stores.reflex.items, "variable", "variables"));
+  }
+  return out;
+}
+
+std::string compareStores(const LearnedStores& before, const LearnedStores& after) {
+  auto pair = [](const char* what, std::size_t a, std::size_t b) {
+    return std::string(what) + " " + std::to_string(a) + " -> " + std::to_string(b);
+  };
+  return pair("Bind nodes", before.bind.items, after.bind.items) + ", " +
+         pair("index words", before.index.items, after.index.items) + ", " +
+         pair("neurons", before.neurons.items, after.neurons.items) + ", " +
+         pair("synapses", before.neurons.links, after.neurons.links);
+}
+
+}  // namespace zelka::host
