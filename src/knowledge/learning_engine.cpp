@@ -20,28 +20,34 @@ bool LearningEngine::start(const std::u16string& moduleDirectory) {
   unmoved_.clear();
   if (moduleDirectory.empty()) return false;
 
-  moduleDirectory_ = moduleDirectory;
-  config_ = std::make_unique<ZelkaConfig>();
-  if (!config_->read(moduleDirectory_)) return false;
+  bool loaded = false;
+  try {
+    moduleDirectory_ = moduleDirectory;
+    config_ = std::make_unique<ZelkaConfig>();
+    if (!config_->read(moduleDirectory_)) return false;
 
-  const std::u16string vendorDirectory =
-      moduleDirectory_ + config_->directory(u"Directory", u"vender");
-  knowledge_ = std::make_unique<KnowledgeSet>();
-  const bool loaded = knowledge_->load(moduleDirectory_, config_.get());
+    const std::u16string vendorDirectory =
+        moduleDirectory_ + config_->directory(u"Directory", u"vender");
+    knowledge_ = std::make_unique<KnowledgeSet>();
+    loaded = knowledge_->load(moduleDirectory_, config_.get());
 
-  const std::string vendor = toNarrow(vendorDirectory);
-  const std::string learned = toNarrow(vendorDirectory + u"learned/");
-  std::vector<std::string> changed;
-  scanChangedFiles(vendor, "mem", fileTimes_, changed);
-  // A path listed twice by the directory search is still imported once.
-  std::set<std::string> imported;
-  for (const std::string& path : changed) {
-    if (!imported.insert(path).second) continue;
-    DictionaryImportReport report;
-    importDictionary(learned, path, kDictionaryHeader, knowledge_.get(), &report);
-    // A rejected file stays untouched without comment; an imported one that could not be
-    // moved aside will be read again at the next start, which its owner should hear of.
-    if (report.imported && !report.moved) unmoved_.push_back(path);
+    const std::string vendor = toNarrow(vendorDirectory);
+    const std::string learned = toNarrow(vendorDirectory + u"learned/");
+    std::vector<std::string> changed;
+    scanChangedFiles(vendor, "mem", fileTimes_, changed);
+    // A path listed twice by the directory search is still imported once.
+    std::set<std::string> imported;
+    for (const std::string& path : changed) {
+      if (!imported.insert(path).second) continue;
+      DictionaryImportReport report;
+      importDictionary(learned, path, kDictionaryHeader, knowledge_.get(), &report);
+      // A rejected file stays untouched without comment; an imported one that could not be
+      // moved aside will be read again at the next start, which its owner should hear of.
+      if (report.imported && !report.moved) unmoved_.push_back(path);
+    }
+  } catch (const std::exception&) {
+    // Out of memory or a failing file system: what loaded stays usable, the rest is skipped.
+    return knowledge_ != nullptr && loaded;
   }
   return loaded;
 }
