@@ -140,14 +140,35 @@ std::string describeStores(const LearnedStores& stores, const std::string& inden
   return out;
 }
 
-std::string compareStores(const LearnedStores& before, const LearnedStores& after) {
-  auto pair = [](const char* what, std::size_t a, std::size_t b) {
-    return std::string(what) + " " + std::to_string(a) + " -> " + std::to_string(b);
+std::string storeTable(const std::vector<std::pair<std::string, LearnedStores>>& columns,
+                       const std::string& indent) {
+  struct Row {
+    const char* name;
+    std::size_t (*value)(const LearnedStores&);
   };
-  return pair("Bind nodes", before.bind.items, after.bind.items) + ", " +
-         pair("index words", before.index.items, after.index.items) + ", " +
-         pair("neurons", before.neurons.items, after.neurons.items) + ", " +
-         pair("synapses", before.neurons.links, after.neurons.links);
+  static constexpr Row kRows[] = {
+      {"Bind nodes", [](const LearnedStores& s) { return s.bind.items; }},
+      {"index words", [](const LearnedStores& s) { return s.index.items; }},
+      {"aliases", [](const LearnedStores& s) { return s.index.links; }},
+      {"neurons", [](const LearnedStores& s) { return s.neurons.items; }},
+      {"synapses", [](const LearnedStores& s) { return s.neurons.links; }},
+      {"variables", [](const LearnedStores& s) { return s.reflex.items; }},
+  };
+  constexpr std::size_t kNameWidth = 13;
+  auto cell = [](const std::string& text, std::size_t width) {
+    return std::string(width > text.size() ? width - text.size() : 0, ' ') + text;
+  };
+  std::string out = indent + std::string(kNameWidth, ' ');
+  for (const auto& [heading, stores] : columns) out += "  " + heading;
+  out += "\n";
+  for (const Row& row : kRows) {
+    out += indent + row.name + std::string(kNameWidth - std::string(row.name).size(), ' ');
+    for (const auto& [heading, stores] : columns) {
+      out += "  " + cell(std::to_string(row.value(stores)), heading.size());
+    }
+    out += "\n";
+  }
+  return out;
 }
 
 }  // namespace zelka::host

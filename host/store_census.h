@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zelka::host {
 
@@ -26,7 +28,10 @@ LearnedStores countLearnedStores(const std::string& learningDirectory);
 
 // One line per store, e.g. "bind.xml: 120 Bind nodes", each indented by `indent`.
 std::string describeStores(const LearnedStores& stores, const std::string& indent);
-// One line comparing two counts: "Bind nodes 0 -> 120, index words 0 -> 12, neurons 0 -> 12".
-std::string compareStores(const LearnedStores& before, const LearnedStores& after);
+// A table of the counts at several moments, one column per moment, e.g.
+//                 before load  after load  after unload
+//   Bind nodes              0         190           214
+std::string storeTable(const std::vector<std::pair<std::string, LearnedStores>>& columns,
+                       const std::string& indent);
 
 }  // namespace zelka::host

@@ -152,6 +152,8 @@ int runSession(Arguments& args, bool interactive) {
     module.close();
     return 1;
   }
+  // The load created missing stores and imported waiting dictionaries, and saved both.
+  const LearnedStores loaded = countLearnedStores(learning);
   if (interactive) {
     catchInterrupt();
     std::cout << "zelka-host: " << style.mainName << " is loaded from " << args.ghostDirectory
@@ -168,9 +170,10 @@ int runSession(Arguments& args, bool interactive) {
 
   if (args.stats) {
     const LearnedStores after = countLearnedStores(learning);
-    std::cout << "learned stores after unload (" << learning << "):\n"
-              << describeStores(after, "  ") << "  change: " << compareStores(before, after)
-              << "\n";
+    std::cout << "learned stores (" << learning << "):\n"
+              << storeTable({{"before load", before}, {"after load", loaded},
+                             {"after unload", after}},
+                            "  ");
   }
   std::cout.flush();
   if (failures > 0 && !interactive) {
