@@ -420,6 +420,7 @@ std::uint64_t keyPrefix(const char* key) {
   std::uint64_t packed = 0;
   int i = 0;
   for (; i < 8 && key[i] != '\0'; ++i) packed = packByte(packed, static_cast<unsigned char>(key[i]));
+  if (i == 0) return 0;
   return i == 8 ? packed : packed << (8 * (8 - i));
 }
 
@@ -427,6 +428,7 @@ std::uint64_t keyPrefix(std::string_view key) {
   std::uint64_t packed = 0;
   std::size_t n = std::min<std::size_t>(key.size(), 8);
   for (std::size_t i = 0; i < n; ++i) packed = packByte(packed, static_cast<unsigned char>(key[i]));
+  if (n == 0) return 0;
   return n == 8 ? packed : packed << (8 * (8 - n));
 }
 
