@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <limits>
 
 #include "brain/knowledge_set.h"
 
@@ -15,13 +14,6 @@ constexpr std::u16string_view kName = u"name";
 // after a followed node only a link heard often enough.
 constexpr int kOpenMode = 0;
 constexpr int kFollowMode = 1;
-
-// The element at position r - 1 of a set, r from 1 to its size.
-const std::u16string& pick(const WordSet& set, std::int32_t r) {
-  auto it = set.begin();
-  std::advance(it, r - 1);
-  return *it;
-}
 
 // Writes one word between double quotes so that parseExpression reads it back unchanged: a
 // double quote is escaped, and a run of backslashes at the end (whose last one would otherwise
@@ -192,22 +184,26 @@ bool ConceptLearning::walk(std::uint64_t depthLimit, std::uint64_t& depthCounter
       excludedWords = minus;
       excludedResolved = true;
     }
-    WordSet candidates;
-    std::set_difference(linked.begin(), linked.end(), excludedIds.begin(), excludedIds.end(),
-                        std::inserter(candidates, candidates.end()));
+    // The members in set order, as views into `linked` (no copies on this path).
+    std::vector<const std::u16string*> candidates;
+    candidates.reserve(linked.size());
+    for (const std::u16string& id : linked) {
+      if (excludedIds.count(id) == 0) candidates.push_back(&id);
+    }
 
     if (target != nullptr) {
       WordSet targetIds;
       neuronsFor(*target, targetIds);
-      WordSet shared;
-      std::set_intersection(candidates.begin(), candidates.end(), targetIds.begin(),
-                            targetIds.end(), std::inserter(shared, shared.end()));
+      std::vector<const std::u16string*> shared;
+      for (const std::u16string* id : candidates) {
+        if (targetIds.count(*id) != 0) shared.push_back(id);
+      }
       if (!shared.empty()) candidates.swap(shared);
     }
     if (candidates.empty()) break;
 
-    const std::u16string& member = pick(
-        candidates, knowledge_.randomUpTo(static_cast<std::uint32_t>(candidates.size())));
+    const std::u16string& member =
+        *candidates[knowledge_.randomUpTo(static_cast<std::uint32_t>(candidates.size())) - 1];
     fallback = neurons.findNeuron(member).firstExpression();
     haveFallback = true;
     ++depthCounter;

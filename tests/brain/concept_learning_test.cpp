@@ -140,7 +140,9 @@ TEST(CallArguments, SplitsAtTopLevelCommas) {
   for (const Case& c : cases) {
     WordList arguments;
     EXPECT_EQ(splitCallArguments(c.text, arguments), c.ok) << utf8(c.text);
-    if (c.ok) EXPECT_EQ(arguments, c.arguments) << utf8(c.text);
+    if (c.ok) {
+      EXPECT_EQ(arguments, c.arguments) << utf8(c.text);
+    }
   }
 }
 
