@@ -1,8 +1,11 @@
-// File-system operations. Paths are narrow text (Shift_JIS bytes on Windows, passed through
-// unchanged on POSIX).
+// File-system operations. Paths are narrow text: Shift_JIS bytes, passed through unchanged on
+// POSIX and converted to wide text for the kernel's wide-character calls on Windows (a path
+// that does not convert whole names no file). Files are always opened in binary mode, so
+// every platform reads and writes the same bytes.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +27,11 @@ std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& dire
                                                          const std::string& pattern);
 
 bool fileExists(const std::string& path);
+bool isDirectory(const std::string& path);
+
+// Opens a file with a C runtime mode ("rb", "wb", "ab"; binary mode is used even when the "b"
+// is missing). Null when it cannot be opened. The caller closes the file with fclose.
+std::FILE* openFile(const std::string& path, const char* mode);
 bool makeDirectory(const std::string& path);   // one level; false when it fails (an existing
                                                // directory also answers false)
 bool deleteFile(const std::string& path);

@@ -1,6 +1,8 @@
 // Memory blocks handed between the host and the module. On POSIX a block is memory from the
 // C library: the host allocates request blocks with malloc and the module frees them; the
-// module allocates response blocks zero-filled and the host frees them with free.
+// module allocates response blocks zero-filled and the host frees them with free. On Windows
+// a block is the kernel's global memory (GlobalAlloc/GlobalLock/GlobalUnlock/GlobalFree), a
+// response block is fixed and zero-filled.
 #pragma once
 
 #include <cstddef>

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/text_codec.h"
 
 namespace zelka {
@@ -29,7 +30,7 @@ int DiagnosticLog::open(const std::string& fileName) {
   if (name.empty()) name = kDefaultLogName;
   // Binary mode: the line feed translation is done by newline() itself, identically on every
   // platform.
-  file_ = std::fopen(name.c_str(), "wb");
+  file_ = openFile(name, "wb");
   if (file_ == nullptr) {
     lastResult_ = -1;
     return -1;

@@ -2,8 +2,8 @@
 #include "util/line_reader.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
+
+#include "platform/file_system.h"
 
 namespace zelka {
 namespace {
@@ -18,10 +18,9 @@ void LineReader::FileCloser::operator()(std::FILE* file) const {
 
 LineReader::LineReader(const std::string& path, std::size_t bufferSize)
     : limit_(bufferSize > 1 ? bufferSize - 1 : 1) {
-  std::error_code error;
-  if (path.empty() || std::filesystem::is_directory(path, error)) return;
+  if (path.empty() || isDirectory(path)) return;
   // Binary mode: the carriage returns are handled here, the same way on every platform.
-  file_.reset(std::fopen(path.c_str(), "rb"));
+  file_.reset(openFile(path, "rb"));
   open_ = file_ != nullptr;
 }
 

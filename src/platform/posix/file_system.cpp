@@ -6,45 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 
 #include "platform/clock.h"
+#include "platform/file_system_support.h"
 
 namespace zelka {
 
 const char* const kTemporarySuffix = ".zelka-tmp";
 
 namespace {
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Wildcard match with '*' (any run) and '?' (one byte), ASCII case-insensitive, as the
-// Windows directory search matches names.
-bool wildcardMatch(const std::string& pattern, const std::string& name) {
-  std::size_t p = 0, n = 0;
-  std::size_t starP = std::string::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (p < pattern.size() &&
-               (pattern[p] == '?' || lowerAscii(pattern[p]) == lowerAscii(name[n]))) {
-      ++p;
-      ++n;
-    } else if (starP != std::string::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
 
 std::string joinPath(const std::string& directory, const std::string& name) {
   if (directory.empty()) return name;
@@ -110,13 +84,11 @@ std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& dire
                                                          const std::string& pattern) {
   DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
   if (dir == nullptr) return std::nullopt;
-  // "*.*" matches every name, with or without a dot, as on Windows.
-  std::string effective = (pattern == "*.*") ? std::string("*") : pattern;
   std::vector<DirectoryEntry> entries;
   while (dirent* item = ::readdir(dir)) {
     std::string name = item->d_name;
     if (name == "." || name == "..") continue;
-    if (!wildcardMatch(effective, name)) continue;
+    if (!fs_support::wildcardMatch(pattern, name)) continue;
     std::string full = joinPath(directory, name);
     struct stat info {};
     if (::stat(full.c_str(), &info) != 0 && ::lstat(full.c_str(), &info) != 0) continue;
@@ -128,23 +100,24 @@ std::optional<std::vector<DirectoryEntry>> listDirectory(const std::string& dire
   }
   ::closedir(dir);
   // The order of a directory read is arbitrary; callers that read files in listing order
-  // get the same order every time: by name, letters compared case-insensitively.
-  std::sort(entries.begin(), entries.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
-    std::size_t n = std::min(a.name.size(), b.name.size());
-    for (std::size_t i = 0; i < n; ++i) {
-      unsigned char x = static_cast<unsigned char>(lowerAscii(a.name[i]));
-      unsigned char y = static_cast<unsigned char>(lowerAscii(b.name[i]));
-      if (x != y) return x < y;
-    }
-    if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
-    return a.name < b.name;
-  });
+  // get the same order every time.
+  fs_support::sortByName(entries);
   return entries;
 }
 
 bool fileExists(const std::string& path) {
   struct stat info {};
   return !path.empty() && ::stat(path.c_str(), &info) == 0;
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+  if (path.empty() || mode == nullptr) return nullptr;
+  return std::fopen(path.c_str(), mode);
 }
 
 bool makeDirectory(const std::string& path) {
@@ -221,12 +194,8 @@ std::optional<std::string> moveAside(const std::string& path) {
   if (path.empty() || !fileExists(path)) return std::nullopt;
   std::tm stamp{};
   if (std::optional<std::tm> now = localTime(secondsSinceEpoch())) stamp = *now;
-  char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".broken-%04d%02d%02dT%02d%02d%02d", stamp.tm_year + 1900,
-                stamp.tm_mon + 1, stamp.tm_mday, stamp.tm_hour, stamp.tm_min, stamp.tm_sec);
-  std::string base = path + suffix;
   for (int counter = 0; counter < 10000; ++counter) {
-    std::string target = counter == 0 ? base : base + "-" + std::to_string(counter);
+    std::string target = fs_support::brokenName(path, stamp, counter);
     int error = renameNoReplace(path, target);
     if (error == 0) return target;
     if (error != EEXIST && error != ENOTEMPTY) return std::nullopt;

@@ -1,63 +1,14 @@
-// The code page 932 codec on POSIX. iconv ("CP932") is asked once, at first use, for every
-// single byte, every lead/trail pair and every BMP code point; all conversions then run
-// through the resulting tables. This keeps per-character conversion cheap (the XML layer
-// converts whole multi-megabyte files) and makes the results independent of the C locale.
+// The code page 932 codec over the tables each platform fills (codec_tables.h), and the
+// UTF-8 <-> UTF-16 conversions of the XML layer. Nothing here depends on the platform.
 #include "platform/text_codec.h"
 
-#include <iconv.h>
-
-#include <array>
-#include <cerrno>
-#include <cstdint>
+#include "platform/codec_tables.h"
 
 namespace zelka {
-namespace {
+namespace codec {
 
-constexpr char16_t kNoChar = 0xFFFF;       // no character for this byte sequence
-constexpr std::uint16_t kNoCode = 0xFFFF;  // no code page 932 form for this code point
-constexpr char16_t kReplacement = 0xFFFD;
-
-enum ByteKind : std::uint8_t { kInvalid = 0, kSingle = 1, kLead = 2 };
-
-struct CodecTables {
-  std::array<ByteKind, 256> kind{};
-  std::array<char16_t, 256> single{};
-  // Indexed by (lead - 0x80) * 256 + trail; only lead bytes 0x80-0xFF can be leads.
-  std::array<char16_t, 128 * 256> pair{};
-  // Code point -> byte form: values below 0x100 are one byte, larger values two bytes
-  // (lead in the high byte); kNoCode when there is none.
-  std::array<std::uint16_t, 0x10000> encode{};
-};
-
-// Runs one stateless iconv conversion of a short input. Returns the number of output
-// bytes, or -1 when the input does not convert completely; *incomplete is set when the
-// input ended in the middle of a sequence.
-int convertOnce(iconv_t cd, const unsigned char* in, std::size_t inLen, unsigned char* out,
-                std::size_t outCap, bool* incomplete) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  char* inPtr = reinterpret_cast<char*>(const_cast<unsigned char*>(in));
-  char* outPtr = reinterpret_cast<char*>(out);
-  std::size_t inLeft = inLen;
-  std::size_t outLeft = outCap;
-  std::size_t result = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-  if (incomplete) *incomplete = (result == static_cast<std::size_t>(-1) && errno == EINVAL);
-  if (result == static_cast<std::size_t>(-1) || inLeft != 0) return -1;
-  // Flush any pending shift state (none for these encodings, but harmless).
-  if (iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) return -1;
-  return static_cast<int>(outCap - outLeft);
-}
-
-// Decodes a UTF-16LE result of exactly one BMP character.
-bool oneUnit(const unsigned char* bytes, int count, char16_t* unit) {
-  if (count != 2) return false;
-  char16_t value = static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
-  if (value >= 0xD800 && value <= 0xDFFF) return false;
-  *unit = value;
-  return true;
-}
-
-void fillFallback(CodecTables& t) {
-  // Without iconv only ASCII and half-width katakana are known.
+void fillFallbackTables(CodecTables& t) {
+  // Without a converter only ASCII and half-width katakana are known.
   for (int b = 0; b < 0x80; ++b) {
     t.kind[b] = kSingle;
     t.single[b] = static_cast<char16_t>(b);
@@ -70,56 +21,32 @@ void fillFallback(CodecTables& t) {
   }
 }
 
-void buildTables(CodecTables& t) {
+}  // namespace codec
+
+namespace {
+
+using namespace codec;
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+void clearTables(CodecTables& t) {
   t.kind.fill(kInvalid);
   t.single.fill(kNoChar);
   t.pair.fill(kNoChar);
   t.encode.fill(kNoCode);
+}
 
-  iconv_t toUnicode = iconv_open("UTF-16LE", "CP932");
-  iconv_t fromUnicode = iconv_open("CP932", "UTF-16LE");
-  if (toUnicode == reinterpret_cast<iconv_t>(-1) || fromUnicode == reinterpret_cast<iconv_t>(-1)) {
-    if (toUnicode != reinterpret_cast<iconv_t>(-1)) iconv_close(toUnicode);
-    if (fromUnicode != reinterpret_cast<iconv_t>(-1)) iconv_close(fromUnicode);
-    fillFallback(t);
-    return;
+// Single bytes that are no character of Shift_JIS. Some converters give them private or
+// control characters (0x80, 0xA0 and 0xFD-0xFF); they are refused everywhere so that every
+// platform reads and writes the same bytes.
+void refuseNonShiftJisBytes(CodecTables& t) {
+  for (int b : {0x80, 0xA0, 0xFD, 0xFE, 0xFF}) {
+    if (t.kind[b] != kSingle) continue;
+    char16_t unit = t.single[b];
+    if (t.encode[unit] == b) t.encode[unit] = kNoCode;
+    t.kind[b] = kInvalid;
+    t.single[b] = kNoChar;
   }
-
-  unsigned char out[16];
-  for (int b = 0; b < 256; ++b) {
-    unsigned char in[2] = {static_cast<unsigned char>(b), 0};
-    bool incomplete = false;
-    int n = convertOnce(toUnicode, in, 1, out, sizeof out, &incomplete);
-    char16_t unit;
-    if (n >= 0 && oneUnit(out, n, &unit)) {
-      t.kind[b] = kSingle;
-      t.single[b] = unit;
-    } else if (incomplete && b >= 0x80) {
-      t.kind[b] = kLead;
-    }
-  }
-  for (int lead = 0x80; lead < 256; ++lead) {
-    if (t.kind[lead] != kLead) continue;
-    for (int trail = 0; trail < 256; ++trail) {
-      unsigned char in[2] = {static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)};
-      int n = convertOnce(toUnicode, in, 2, out, sizeof out, nullptr);
-      char16_t unit;
-      if (n >= 0 && oneUnit(out, n, &unit)) t.pair[(lead - 0x80) * 256 + trail] = unit;
-    }
-  }
-  for (std::uint32_t cp = 0; cp < 0x10000; ++cp) {
-    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
-    unsigned char in[2] = {static_cast<unsigned char>(cp & 0xFF),
-                           static_cast<unsigned char>(cp >> 8)};
-    int n = convertOnce(fromUnicode, in, 2, out, sizeof out, nullptr);
-    if (n == 1) {
-      t.encode[cp] = out[0];
-    } else if (n == 2 && out[0] >= 0x80) {
-      t.encode[cp] = static_cast<std::uint16_t>((out[0] << 8) | out[1]);
-    }
-  }
-  iconv_close(toUnicode);
-  iconv_close(fromUnicode);
 }
 
 const CodecTables& tables() {
@@ -127,7 +54,8 @@ const CodecTables& tables() {
   // conversions stay valid while other static objects are torn down at unload, and nothing
   // is left behind in the host's process when the module is unmapped.
   static CodecTables storage;
-  static const bool built = (buildTables(storage), true);
+  static const bool built = (clearTables(storage), buildCodecTables(storage),
+                             refuseNonShiftJisBytes(storage), true);
   (void)built;
   return storage;
 }
@@ -339,5 +267,29 @@ std::u16string utf8ToUtf16(std::string_view utf8) {
   out.resize(static_cast<std::size_t>(o - out.data()));
   return out;
 }
+
+
+namespace codec {
+
+bool decodeWhole(std::string_view narrow, std::u16string& wide) {
+  const CodecTables& t = tables();
+  wide.assign(narrow.size(), u'\0');
+  char16_t* out = wide.data();
+  std::size_t i = 0;
+  while (i < narrow.size()) {
+    char16_t unit;
+    std::size_t used = decodeAt(t, narrow, i, &unit);
+    if (used == 0) {
+      wide.clear();
+      return false;
+    }
+    *out++ = unit;
+    i += used;
+  }
+  wide.resize(static_cast<std::size_t>(out - wide.data()));
+  return true;
+}
+
+}  // namespace codec
 
 }  // namespace zelka
