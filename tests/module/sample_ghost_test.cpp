@@ -705,6 +705,8 @@ TEST_F(SampleGhostTest, GuideKnowledgeAndConfigurationExamplesRead) {
     } else if (block.language == "xml" &&
                block.text.find("<ZelkaConfiguration>") != std::string::npos) {
       ++configurations;
+      // The guide shows the sample's own file.
+      EXPECT_EQ(sjis(block.text), readFile(kSampleDir / "zelkaconf.xml")) << where;
       TempGhost scratch(sjis(block.text));
       ZelkaConfig config;
       EXPECT_TRUE(config.read(toWide(scratch.dir()))) << where;
