@@ -285,7 +285,7 @@ void Session::note(const std::string& text) {
 bool Session::toModuleText(const std::string& utf8, std::string& sjis, const std::string& what) {
   std::string error;
   if (terminalToShiftJis(utf8, sjis, error)) return true;
-  fail(what + ": " + error);
+  fail(what + ": " + error + "; nothing was sent");
   return false;
 }
 

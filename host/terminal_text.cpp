@@ -85,7 +85,7 @@ bool terminalToShiftJis(std::string_view utf8, std::string& sjis, std::string& e
   if (std::optional<std::size_t> bad = findInvalidUtf8(utf8)) {
     error = "the text is not valid UTF-8 (byte " +
             hexByte(static_cast<unsigned char>(utf8[*bad])) + " at column " +
-            std::to_string(*bad + 1) + "); nothing was sent";
+            std::to_string(*bad + 1) + ")";
     return false;
   }
   std::string out;
@@ -95,7 +95,7 @@ bool terminalToShiftJis(std::string_view utf8, std::string& sjis, std::string& e
     const std::size_t length = decodeUtf8(utf8, i, cp);
     if ((cp < 0x20 && cp != '\t') || cp == 0x7F) {
       error = "the text holds the control character " + codePointName(cp) +
-              " (column " + std::to_string(i + 1) + "); nothing was sent";
+              " (column " + std::to_string(i + 1) + ")";
       return false;
     }
     std::string piece;
@@ -106,7 +106,7 @@ bool terminalToShiftJis(std::string_view utf8, std::string& sjis, std::string& e
     }
     if (piece.empty()) {
       error = "the character " + std::string(utf8.substr(i, length)) + " (" +
-              codePointName(cp) + ") has no Shift_JIS form; nothing was sent";
+              codePointName(cp) + ") has no Shift_JIS form";
       return false;
     }
     out += piece;

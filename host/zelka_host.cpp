@@ -320,6 +320,10 @@ int main(int argc, char** argv) {
     std::cerr << "zelka-host: --sender: " << error << "\n";
     return 2;
   }
+  if (!terminalToShiftJis(args.names, senderSjis, error)) {
+    std::cerr << "zelka-host: --names: " << error << "\n";
+    return 2;
+  }
   if (!ghostDirectoryUsable(args.ghostDirectory)) return 1;
   if (args.modulePath.empty()) args.modulePath = executableDirectory() + "zelka.so";
 
