@@ -143,6 +143,12 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
   }
   report->imported = true;
 
+  // The words are saved before the file leaves the vendor directory: a process killed in
+  // between then reads the file again at its next start instead of losing its words, and a
+  // file whose words could not be saved stays to be imported again.
+  const bool saved = knowledge->save();
+  if (!saved) return false;
+
   makeDirectory(learnedDirectory);   // an existing directory is fine
   const std::string target = learnedDirectory + fileName;
   if (fileExists(target)) deleteFile(target);
@@ -150,7 +156,7 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
   // Some file systems report a failed rename that happened all the same.
   if (!done) done = !fileExists(filePath) && fileExists(target);
   report->moved = done;
-  return knowledge->save();
+  return saved;
 }
 
 }  // namespace zelka

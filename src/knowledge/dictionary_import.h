@@ -50,10 +50,12 @@ std::u16string dictionaryCategory(std::u16string_view cleanedLine);
 bool readDictionary(const std::string& path, std::u16string_view header,
                     DictionaryLearner& learner);
 
-// Imports one file into the knowledge set, then moves it to learnedDirectory + its file name
-// (creating that directory, replacing a file of that name). Answers the knowledge set's save
+// Imports one file into the knowledge set, saves the set, then moves the file to
+// learnedDirectory + its file name (creating that directory, replacing a file of that name),
+// so that a file is never gone before its words are on disk. Answers the knowledge set's save
 // result; false when an argument is missing, the file name is empty, or readDictionary
-// fails (the file is then left where it is). The report, when given, tells whether the words
+// fails (the file is then left where it is); a file whose words could not be saved is left
+// where it is too, to be imported again. The report, when given, tells whether the words
 // were taught and whether the file left the vendor directory.
 struct DictionaryImportReport {
   bool imported = false;

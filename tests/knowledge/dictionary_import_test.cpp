@@ -276,6 +276,20 @@ TEST_F(DictionaryImportTest, FileThatCannotMoveIsReportedAndKept) {
   EXPECT_TRUE(std::filesystem::is_directory(learned() + "stuck.mem/inside"));
 }
 
+TEST_F(DictionaryImportTest, FileWhoseWordsCannotBeSavedStaysToBeImportedAgain) {
+  // A plain file in the place of the learning directory: no store can be written.
+  writeBytes(vendor("unsaved.mem"), kHeader + "w\n");
+  std::filesystem::remove_all(dir_.path() / "learning");
+  writeBytes(dir_.path() / "learning", "not a directory");
+  DictionaryImportReport report;
+  EXPECT_FALSE(importDictionary(learned(), vendor("unsaved.mem"), kDictionaryHeader,
+                                &knowledge_, &report));
+  EXPECT_TRUE(report.imported);
+  EXPECT_FALSE(report.moved);
+  EXPECT_TRUE(std::filesystem::exists(vendor("unsaved.mem")));
+  EXPECT_FALSE(std::filesystem::exists(learned() + "unsaved.mem"));
+}
+
 TEST_F(DictionaryImportTest, WordsWithMarkupCharactersAreStoredIntact) {
   writeBytes(vendor("odd.mem"),
              kHeader + "[<tag>]\nsay\"hi\" a&b back\\slash it's \"q  q\"\n");
