@@ -432,23 +432,62 @@ std::uint64_t keyPrefix(std::string_view key) {
   return n == 8 ? packed : packed << (8 * (8 - n));
 }
 
+// The first index whose value is not below `value` in an ascending array, without branches
+// on the data.
+std::size_t lowerBound(const std::uint64_t* values, std::size_t count, std::uint64_t value) {
+  if (count == 0) return 0;
+  const std::uint64_t* base = values;
+  while (count > 1) {
+    std::size_t half = count / 2;
+    base += (base[half - 1] < value) ? half : 0;
+    count -= half;
+  }
+  return static_cast<std::size_t>(base - values) + (*base < value ? 1 : 0);
+}
+
+// Lists from this size on are searched through a summary holding every kSummaryStep-th
+// prefix: the summary stays in the nearest cache, and the last steps read one short block,
+// where a plain bisection over a long array would wait for memory at nearly every step.
+constexpr std::size_t kSummaryFrom = 512;
+constexpr std::size_t kSummaryStep = 16;
+
 // The element children of one parent in document order. `sortedBy` names the key attribute
 // the order has been checked (or made) ascending for, empty when unchecked; while it is set,
 // `prefixes` holds the key prefix of every element.
 struct ChildIndex {
   std::vector<NodePtr> elements;
   std::vector<std::uint64_t> prefixes;
+  std::vector<std::uint64_t> summary;  // rebuilt when a search finds it stale
+  bool summaryStale = true;
   std::string sortedBy;
 
   void unverify() {
     sortedBy.clear();
     prefixes.clear();
+    summaryStale = true;
   }
   void insertAt(std::size_t position, NodePtr node, std::uint64_t prefix) {
     elements.insert(elements.begin() + static_cast<std::ptrdiff_t>(position), node);
     if (!sortedBy.empty()) {
       prefixes.insert(prefixes.begin() + static_cast<std::ptrdiff_t>(position), prefix);
     }
+    summaryStale = true;
+  }
+  // The first position whose prefix is not below `value`.
+  std::size_t firstPrefixNotBelow(std::uint64_t value) {
+    const std::size_t count = prefixes.size();
+    if (count < kSummaryFrom) return lowerBound(prefixes.data(), count, value);
+    if (summaryStale) {
+      summary.clear();
+      for (std::size_t i = 0; i < count; i += kSummaryStep) summary.push_back(prefixes[i]);
+      summaryStale = false;
+    }
+    std::size_t block = lowerBound(summary.data(), summary.size(), value);
+    if (block == 0) return 0;
+    // prefixes[start - 1] is below the value; prefixes[end] (when inside) is not.
+    std::size_t start = (block - 1) * kSummaryStep + 1;
+    std::size_t end = std::min(block * kSummaryStep, count);
+    return start + lowerBound(prefixes.data() + start, end - start, value);
   }
   std::size_t positionOf(NodePtr node) const {
     return static_cast<std::size_t>(std::find(elements.begin(), elements.end(), node) -
@@ -459,6 +498,7 @@ struct ChildIndex {
     if (position == elements.size()) return;
     elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(position));
     if (!sortedBy.empty()) prefixes.erase(prefixes.begin() + static_cast<std::ptrdiff_t>(position));
+    summaryStale = true;
   }
 };
 
@@ -541,6 +581,7 @@ struct XmlDocumentImpl {
       elements = std::move(order);
     }
     index.prefixes.resize(elements.size());
+    index.summaryStale = true;
     for (std::size_t i = 0; i < elements.size(); ++i) {
       index.prefixes[i] = keyPrefix(keyOf(elements[i], key));
     }
@@ -569,6 +610,7 @@ struct XmlDocumentImpl {
     std::size_t position = index->positionOf(node.internal_object());
     if (position < index->prefixes.size()) {
       index->prefixes[position] = keyPrefix(keyOf(node.internal_object(), keyAttribute.c_str()));
+      index->summaryStale = true;
     }
   }
 
@@ -624,7 +666,7 @@ struct XmlDocumentImpl {
     // compared in full.
     const std::uint64_t wantedPrefix = keyPrefix(wanted);
     const std::size_t count = prefixes.size();
-    std::size_t position = lowerBound(prefixes.data(), count, wantedPrefix);
+    std::size_t position = index->firstPrefixNotBelow(wantedPrefix);
     if (position < count && prefixes[position] == wantedPrefix) {
       if ((wantedPrefix & 0xFF) == 0) {
         // Both keys end inside the prefix: they are equal.
@@ -653,22 +695,6 @@ struct XmlDocumentImpl {
     result.position = position;
     if (position < count) result.neighbour = elements[position];
     return result;
-  }
-
-  // The first index whose value is not below `value` in an ascending array.
-  static std::size_t lowerBound(const std::uint64_t* values, std::size_t count,
-                                std::uint64_t value) {
-    if (count == 0) return 0;
-    const std::uint64_t* base = values;
-    while (count > 1) {
-      std::size_t half = count / 2;
-      // Both places the next step may look at are fetched while this step compares.
-      __builtin_prefetch(base + half / 2);
-      __builtin_prefetch(base + half + half / 2);
-      base += (base[half - 1] < value) ? half : 0;
-      count -= half;
-    }
-    return static_cast<std::size_t>(base - values) + (*base < value ? 1 : 0);
   }
 
   // Registers a new key-less element just inserted among the parent's element children. It
@@ -1004,6 +1030,19 @@ XmlOpenResult XmlDocument::openFromText(std::string_view bytes) {
   return XmlOpenResult::Loaded;
 }
 
+namespace {
+
+// "1." followed by digits, the only version numbers XML knows.
+bool isVersionNumber(const char* text) {
+  if (text[0] != '1' || text[1] != '.' || text[2] == '\0') return false;
+  for (const char* p = text + 2; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string XmlDocument::serialize() const {
   if (!impl_->hasDocument) return {};
   std::string utf8;
@@ -1011,17 +1050,26 @@ std::string XmlDocument::serialize() const {
   FileEncoding encoding = FileEncoding::Utf8;
   for (pugi::xml_node node = impl_->doc.first_child(); node; node = node.next_sibling()) {
     if (node.type() == pugi::node_declaration) {
-      // The declaration is written as the system has always written it: single quotes.
-      utf8 += "<?xml";
-      for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+      // The declaration is written as the system has always written it: single quotes. Only
+      // what a declaration may hold is written back, in the order XML requires, so that a
+      // lenient read of an odd declaration never turns into a file no reader accepts.
+      utf8 += "<?xml version='";
+      const char* version = node.attribute("version").value();
+      utf8 += isVersionNumber(version) ? version : "1.0";
+      utf8 += '\'';
+      if (pugi::xml_attribute a = node.attribute("encoding")) {
         char q = std::strchr(a.value(), '\'') ? '"' : '\'';
-        utf8 += ' ';
-        utf8 += a.name();
-        utf8 += '=';
+        utf8 += " encoding=";
         utf8 += q;
         utf8 += a.value();
         utf8 += q;
-        if (std::strcmp(a.name(), "encoding") == 0) encoding = encodingFromName(a.value());
+        encoding = encodingFromName(a.value());
+      }
+      const char* standalone = node.attribute("standalone").value();
+      if (std::strcmp(standalone, "yes") == 0 || std::strcmp(standalone, "no") == 0) {
+        utf8 += " standalone='";
+        utf8 += standalone;
+        utf8 += '\'';
       }
       utf8 += "?>\n";
       continue;
@@ -1089,6 +1137,133 @@ XmlElement XmlDocument::appendDocumentElement(std::u16string_view tag) {
   pugi::xml_node node = impl_->doc.append_child(name.c_str());
   if (!node) fail("appendDocumentElement failed");
   return XmlElement(impl_.get(), node.internal_object());
+}
+
+// ----- XmlElement: hot loops over ASCII names -----
+//
+// Names are looked up as the bytes they are (ASCII is its own UTF-8), numbers are formatted
+// into a stack buffer and set in place: a rescan of thousands of siblings allocates nothing.
+
+bool XmlElement::hasTag(std::string_view asciiTag) const {
+  if (empty()) return false;
+  return std::string_view(nodeOf(node_).name()) == asciiTag;
+}
+
+bool XmlElement::attributeEquals(const char* asciiName, std::string_view asciiValue) const {
+  if (empty()) return false;
+  pugi::xml_attribute attribute = nodeOf(node_).attribute(asciiName);
+  return attribute && std::string_view(attribute.value()) == asciiValue;
+}
+
+double XmlElement::numberAttributeAscii(const char* asciiName) {
+  if (empty()) return 0.0;
+  pugi::xml_attribute attribute = nodeOf(node_).attribute(asciiName);
+  if (attribute) {
+    double value = parseDoublePrefix(std::string_view(attribute.value()));
+    if (value - value == 0.0) return value;  // finite
+  }
+  setAttributeNumberAscii(asciiName, 0.0);
+  return 0.0;
+}
+
+void XmlElement::setAttributeNumberAscii(const char* asciiName, double value) {
+  if (empty()) fail("setAttribute on an empty element");
+  if (asciiName == nullptr || *asciiName == '\0') fail("setAttribute with an empty attribute name");
+  char text[kScientificCapacity];
+  std::size_t size = formatScientificTo(text, sizeof text, value, 15);
+  pugi::xml_node node = nodeOf(node_);
+  pugi::xml_attribute attribute = node.attribute(asciiName);
+  if (!attribute) attribute = node.append_attribute(asciiName);
+  if (!attribute || !attribute.set_value(text, size)) fail("setAttribute failed");
+  for (const std::string& key : doc_->keyAttributes) {
+    if (key == asciiName) {
+      doc_->keyChanged(node, key);
+      break;
+    }
+  }
+}
+
+namespace {
+
+// Read-ahead distances, in children, of the three stages of updateChildNumbers: the element,
+// then its attribute records, then the texts they point at. Each stage needs what the one
+// before it fetched.
+constexpr std::size_t kAheadElement = 24;
+constexpr std::size_t kAheadAttributes = 12;
+constexpr std::size_t kAheadTexts = 5;
+
+// An element record and the attribute records the parser or the edits allocated right after
+// it (a few cache lines).
+void prefetchElement(NodePtr node) {
+  const char* p = reinterpret_cast<const char*>(node);
+  __builtin_prefetch(p);
+  __builtin_prefetch(p + 64);
+  __builtin_prefetch(p + 128);
+}
+
+void prefetchAttributes(NodePtr node) {
+  pugi::xml_attribute first = pugi::xml_node(node).first_attribute();
+  if (!first) return;
+  const char* p = reinterpret_cast<const char*>(first.internal_object());
+  __builtin_prefetch(p);
+  __builtin_prefetch(p + 64);
+}
+
+void prefetchTexts(NodePtr node) {
+  pugi::xml_node element(node);
+  __builtin_prefetch(element.name());
+  for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute()) {
+    __builtin_prefetch(a.name());
+    __builtin_prefetch(a.value());
+  }
+}
+
+}  // namespace
+
+void XmlElement::updateChildNumbers(std::string_view asciiTag, const char* asciiName,
+                                    const XmlElement& skip, NumberUpdate update,
+                                    const void* context) {
+  if (empty()) return;
+  if (asciiName == nullptr || *asciiName == '\0') fail("setAttribute with an empty attribute name");
+  const std::string* keyName = nullptr;
+  for (const std::string& key : doc_->keyAttributes) {
+    if (key == asciiName) keyName = &key;
+  }
+  // One lookup of the attribute serves both the read and the write; the effects are those of
+  // numberAttributeAscii followed by setAttributeNumberAscii.
+  auto visit = [&](NodePtr child) {
+    pugi::xml_node node(child);
+    if (child == skip.node_ || std::string_view(node.name()) != asciiTag) return;
+    pugi::xml_attribute attribute = node.attribute(asciiName);
+    double value = 0.0;
+    if (attribute) {
+      value = parseDoublePrefix(std::string_view(attribute.value()));
+      if (value - value != 0.0) value = 0.0;  // not finite
+    } else {
+      attribute = node.append_attribute(asciiName);
+    }
+    char text[kScientificCapacity];
+    std::size_t size = formatScientificTo(text, sizeof text, update(value, context), 15);
+    if (!attribute || !attribute.set_value(text, size)) fail("setAttribute failed");
+    if (keyName != nullptr) doc_->keyChanged(node, *keyName);
+  };
+  pugi::xml_node parent = nodeOf(node_);
+  const ChildIndex* index = doc_->existingIndex(parent);
+  if (index == nullptr) {
+    for (pugi::xml_node node = firstElement(parent); node; node = nextElement(node)) {
+      visit(node.internal_object());
+    }
+    return;
+  }
+  // Setting a number never adds or removes an element, so the index stays as it is.
+  const std::vector<NodePtr>& elements = index->elements;
+  const std::size_t count = elements.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i + kAheadElement < count) prefetchElement(elements[i + kAheadElement]);
+    if (i + kAheadAttributes < count) prefetchAttributes(elements[i + kAheadAttributes]);
+    if (i + kAheadTexts < count) prefetchTexts(elements[i + kAheadTexts]);
+    visit(elements[i]);
+  }
 }
 
 }  // namespace zelka
