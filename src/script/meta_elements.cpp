@@ -277,6 +277,47 @@ std::string quoted(std::string_view text) {
   return out;
 }
 
+// Text from outside the scripts (a heard sentence, a reference) is output enclosed in quotes so
+// that the rescan leaves it alone. A double quote inside it would end that protection early
+// and let the rest run as script, so inner quotes are written as \" (the final clean-up turns
+// them back into plain quotes), and a run of backslashes at its end is put after the closing
+// quote, where it cannot escape it. Two-byte characters are stepped over whole.
+std::string protectedQuoted(std::string_view text) {
+  if (classifyValue(text) == ValueKind::Quoted && text.size() >= 2) {
+    text = text.substr(1, text.size() - 2);
+  }
+  std::string out = "\"";
+  out.reserve(text.size() + 8);
+  std::size_t trailingBackslashes = out.size();  // where the final run of lone backslashes begins
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x81 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x40) {
+      out += text.substr(i, 2);
+      ++i;
+      trailingBackslashes = out.size();
+      continue;
+    }
+    if (c == '"') {
+      // An author's escape pair stays; any other quote is escaped.
+      std::size_t run = 0;
+      while (run < out.size() - trailingBackslashes && out[out.size() - 1 - run] == '\\') ++run;
+      if (run % 2 == 0) out += '\\';
+    }
+    out += static_cast<char>(c);
+    if (c != '\\') trailingBackslashes = out.size();
+  }
+  const std::string tail = out.substr(trailingBackslashes);
+  out.resize(trailingBackslashes);
+  out += '"';
+  out += tail;
+  return out;
+}
+
+bool hasInnerQuote(std::string_view quotedText) {
+  return quotedText.size() > 2 &&
+         quotedText.substr(1, quotedText.size() - 2).find('"') != std::string_view::npos;
+}
+
 std::vector<std::string> itemsOf(std::string_view body) {
   std::vector<std::string> items;
   splitQuotedNarrow(body, ",", items);
@@ -571,8 +612,11 @@ int ScriptEngineInternals::reflex(Call& call) {
     call.result.clear();
     return 0;
   }
-  if (classifyValue(value) == ValueKind::Number) {
+  const ValueKind kind = classifyValue(value);
+  if (kind == ValueKind::Number) {
     call.result = formatWithCast(parseDoublePrefix(value), castOfArguments(call.argumentText));
+  } else if (kind == ValueKind::Quoted && hasInnerQuote(value)) {
+    call.result = protectedQuoted(value);  // a stored outside text never runs as script
   } else {
     call.result = value;
   }
@@ -603,7 +647,10 @@ int ScriptEngineInternals::reference(Call& call) {
     }
   }
   const ValueKind kind = classifyValue(call.result);
-  if (kind == ValueKind::Name || kind == ValueKind::Empty) call.result = quoted(call.result);
+  if (kind == ValueKind::Name || kind == ValueKind::Empty ||
+      (kind == ValueKind::Quoted && hasInnerQuote(call.result))) {
+    call.result = protectedQuoted(call.result);
+  }
   return 0;
 }
 

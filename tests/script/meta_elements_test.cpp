@@ -123,6 +123,24 @@ TEST_F(MetaElementTest, ReferencePieces) {
   EXPECT_EQ(raw("%ref3"), "\"\"");
 }
 
+// Text heard from another character or sent as a reference is shown, never run: quotes inside
+// it must not end the protection of the enclosing quotes.
+TEST_F(MetaElementTest, OutsideTextWithQuotesIsShownNotRun) {
+  vars().setVariable("__TalkInterval", "60");
+  vars().setVariable("__Sentence", "x\"\\ti[1]\"y");
+  vars().setVariable("heard", "a\"%rand[5]\"b\\");
+  event.references = {{"a\"%BYTE[65]\"b"}, {"\"q\"%BYTE[66]\"q\""}};
+  expectTalks({
+      {"%reflex[__Sentence]", "x\"\\ti[1]\"y"},
+      {"%reflex[heard]", "a\"%rand[5]\"b\\"},
+      {"%ref0", "a\"%BYTE[65]\"b"},
+      {"%ref1", "q\"%BYTE[66]\"q"},
+  });
+  std::string interval;
+  vars().getVariable("__TalkInterval", interval);
+  EXPECT_EQ(interval, "60");
+}
+
 TEST_F(MetaElementTest, RandomNumbersComeFromTheEnginesGenerator) {
   Mt19937 mirror = random;
   EXPECT_EQ(talk("%rand[5]"), std::to_string(mirror.next() % 6));
