@@ -37,15 +37,40 @@ void clearTables(CodecTables& t) {
 }
 
 // Single bytes that are no character of Shift_JIS. Some converters give them private or
-// control characters (0x80, 0xA0 and 0xFD-0xFF); they are refused everywhere so that every
-// platform reads and writes the same bytes.
+// control characters (0x80, 0xA0 and 0xFD-0xFF); they are refused everywhere, in both
+// directions, so that every platform reads and writes the same bytes.
+bool isNonShiftJisByte(unsigned b) { return b == 0x80 || b == 0xA0 || b >= 0xFD; }
+
 void refuseNonShiftJisBytes(CodecTables& t) {
-  for (int b : {0x80, 0xA0, 0xFD, 0xFE, 0xFF}) {
-    if (t.kind[b] != kSingle) continue;
-    char16_t unit = t.single[b];
-    if (t.encode[unit] == b) t.encode[unit] = kNoCode;
-    t.kind[b] = kInvalid;
-    t.single[b] = kNoChar;
+  for (unsigned b = 0x80; b < 0x100; ++b) {
+    if (isNonShiftJisByte(b) && t.kind[b] == kSingle) {
+      t.kind[b] = kInvalid;
+      t.single[b] = kNoChar;
+    }
+  }
+  for (std::uint16_t& code : t.encode) {
+    if (code < 0x100 && isNonShiftJisByte(code)) code = kNoCode;
+  }
+}
+
+// Characters that JIS X 0208 has but code page 932 reads differently (the yen sign, the wave
+// dash, the minus sign, ...): narrow text gets the code page 932 character at the same JIS
+// position, as iconv writes them. The strict encoder still refuses them, because they do not
+// read back as themselves.
+void addJisVariants(CodecTables& t) {
+  struct Variant {
+    char16_t codePoint;
+    std::uint16_t code;
+  };
+  static constexpr Variant kVariants[] = {
+      {0x00A2, 0x8191}, {0x00A3, 0x8192}, {0x00A5, 0x005C}, {0x00AC, 0x81CA}, {0x2014, 0x815C},
+      {0x2016, 0x8161}, {0x203E, 0x007E}, {0x2212, 0x817C}, {0x301C, 0x8160},
+  };
+  for (const Variant& v : kVariants) {
+    if (t.encode[v.codePoint] != kNoCode) continue;
+    bool known = v.code < 0x100 ? t.kind[v.code] == kSingle
+                                : t.pair[((v.code >> 8) - 0x80) * 256 + (v.code & 0xFF)] != kNoChar;
+    if (known) t.encode[v.codePoint] = v.code;
   }
 }
 
@@ -55,7 +80,7 @@ const CodecTables& tables() {
   // is left behind in the host's process when the module is unmapped.
   static CodecTables storage;
   static const bool built = (clearTables(storage), buildCodecTables(storage),
-                             refuseNonShiftJisBytes(storage), true);
+                             refuseNonShiftJisBytes(storage), addJisVariants(storage), true);
   (void)built;
   return storage;
 }

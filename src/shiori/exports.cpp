@@ -1,17 +1,26 @@
 // The module's three exported functions. The one server object is built when the module is
 // mapped and destroyed when it is unmapped. Nothing escapes these functions: an exception is
 // answered with failure (load), a 500 response (request) or success (unload).
+//
+// On Windows the blocks are the kernel's global memory handles and the results are BOOL; the
+// functions use the C calling convention and are exported under their plain names. No COM
+// is initialised: nothing in the module uses COM.
 #include <memory>
 #include <new>
 
 #include "shiori/shiori_server.h"
 
 #if defined(_WIN32)
+#include <windows.h>
 #define ZELKA_EXPORT extern "C" __declspec(dllexport)
 #define ZELKA_CALL __cdecl
+using ExportResult = BOOL;
+using ExportBlock = HGLOBAL;
 #else
 #define ZELKA_EXPORT extern "C" __attribute__((visibility("default")))
 #define ZELKA_CALL
+using ExportResult = int;
+using ExportBlock = void*;
 #endif
 
 namespace {
@@ -42,11 +51,11 @@ class ServerHolder {
 ServerHolder g_server;
 
 // The last resort when the server cannot answer: a fixed 500 response.
-void* fixedFailureResponse(long* len) noexcept {
+ExportBlock fixedFailureResponse(long* len) noexcept {
   static constexpr char kText[] =
       "SHIORI/2.6 500 Internal Server Error\r\n\r\n";
   try {
-    void* block = zelka::allocateHostBlock(kText);
+    ExportBlock block = static_cast<ExportBlock>(zelka::allocateHostBlock(kText));
     if (block != nullptr) *len = static_cast<long>(sizeof(kText) - 1);
     return block;
   } catch (...) {
@@ -56,7 +65,7 @@ void* fixedFailureResponse(long* len) noexcept {
 
 }  // namespace
 
-ZELKA_EXPORT int ZELKA_CALL load(void* h, long len) {
+ZELKA_EXPORT ExportResult ZELKA_CALL load(ExportBlock h, long len) {
   try {
     zelka::ShioriServer* server = g_server.get();
     if (server == nullptr) return 0;
@@ -66,7 +75,7 @@ ZELKA_EXPORT int ZELKA_CALL load(void* h, long len) {
   }
 }
 
-ZELKA_EXPORT void* ZELKA_CALL request(void* h, long* len) {
+ZELKA_EXPORT ExportBlock ZELKA_CALL request(ExportBlock h, long* len) {
   if (len == nullptr) return nullptr;
   zelka::ShioriServer* server = g_server.get();
   if (server == nullptr) {
@@ -74,14 +83,14 @@ ZELKA_EXPORT void* ZELKA_CALL request(void* h, long* len) {
     return fixedFailureResponse(len);
   }
   try {
-    return server->exportRequest(h, len);
+    return static_cast<ExportBlock>(server->exportRequest(h, len));
   } catch (...) {
     // exportRequest has released the request block before anything that can still fail.
     return fixedFailureResponse(len);
   }
 }
 
-ZELKA_EXPORT int ZELKA_CALL unload(void) {
+ZELKA_EXPORT ExportResult ZELKA_CALL unload(void) {
   try {
     zelka::ShioriServer* server = g_server.get();
     if (server != nullptr) server->exportUnload();

@@ -1,0 +1,238 @@
+#!/usr/bin/env bash
+# Builds zelka.dll for Windows from the same sources, by cross compilation with MinGW-w64:
+# for i686 (the architecture desktop-character hosts load their modules in) into
+# build-win32/zelka.dll and for x86_64 into build-win64/zelka.dll. Both are linked statically
+# (they import only system libraries) and export exactly load, request and unload.
+#
+# The 64-bit DLL is then tested under wine64 by a test driver that loads it with LoadLibrary
+# and talks to it through its exports, and by the platform layer's own tests; files written
+# by the Linux module are read by the DLL and the other way round. (This machine runs no
+# 32-bit Linux programs, so 32-bit Wine cannot run here: the 32-bit DLL is built and its
+# exports and imports are checked.)
+#
+# Installs what is missing first: the MinGW-w64 cross compilers (POSIX threads), wine64, and
+# dpkg-dev for fetching Debian's pugixml source package, which is compiled into the DLL.
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$PWD
+jobs=${ZELKA_JOBS:-$(nproc)}
+# The native tree whose zelka.so takes part in the file exchange (./test.sh builds "build").
+native_build=${ZELKA_NATIVE_BUILD:-build}
+started=$(date +%s)
+step() { printf '== %s [%ds]\n' "$*" $(($(date +%s) - started)); }
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+# ---------------------------------------------------------------------------------------------
+step "packages"
+tools/ensure-packages.sh
+cross_packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 dpkg-dev)
+missing=()
+for p in "${cross_packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi
+wine_loader=$(dpkg -L wine64 | grep -E '/wine64$' | head -n 1)
+[ -x "$wine_loader" ] || { echo "wine64 loader not found" >&2; exit 1; }
+
+# ---------------------------------------------------------------------------------------------
+# pugixml from Debian's source package, the same version as the system's libpugixml-dev,
+# unpacked into the build directory (never committed).
+sources=$root/build-win64/sources
+pugixml_src=$sources/pugixml
+
+add_debian_source_entries() {
+  # Mirrors the machine's own Debian package entries (deb822 and one-line lists) as source
+  # entries.
+  local stanzas="" lines="" f
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] && [ "${f##*/}" != zelka-deb-src.sources ] || continue
+    stanzas+=$(awk '
+      function flush() {
+        if (types ~ /(^| )deb( |$)/ && uris ~ /debian/) { print "Types: deb-src"; print stanza; print "" }
+        stanza = ""; types = ""; uris = ""
+      }
+      /^[ \t]*#/ { next }
+      /^[ \t]*$/ { flush(); next }
+      /^Types:/ { types = $0; sub(/^Types:[ \t]*/, "", types); next }
+      { if ($0 ~ /^URIs:/) uris = $0; stanza = stanza (stanza == "" ? "" : "\n") $0 }
+      END { flush() }' "$f")$'\n'
+  done
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] && [ "${f##*/}" != zelka-deb-src.list ] || continue
+    lines+=$(sed -n -E 's/^[[:space:]]*deb[[:space:]]+(.*debian.*)$/deb-src \1/p' "$f")$'\n'
+  done
+  if [ -z "${stanzas//[[:space:]]/}" ] && [ -z "${lines//[[:space:]]/}" ]; then
+    echo "No Debian package entries to mirror as source entries" >&2
+    return 1
+  fi
+  if [ -n "${stanzas//[[:space:]]/}" ]; then
+    printf '%s\n' "$stanzas" | cat -s | $SUDO tee /etc/apt/sources.list.d/zelka-deb-src.sources >/dev/null
+  fi
+  if [ -n "${lines//[[:space:]]/}" ]; then
+    printf '%s\n' "$lines" | sed '/^$/d' | $SUDO tee /etc/apt/sources.list.d/zelka-deb-src.list >/dev/null
+  fi
+  $SUDO apt-get update -qq
+}
+
+fetch_pugixml() {
+  [ -f "$pugixml_src/src/pugixml.cpp" ] && return 0
+  if ! apt-cache showsrc pugixml >/dev/null 2>&1; then
+    add_debian_source_entries
+  fi
+  local version
+  version=$(dpkg-query -W -f='${source:Version}' libpugixml-dev 2>/dev/null || true)
+  rm -rf "$sources/download" "$pugixml_src"
+  mkdir -p "$sources/download"
+  (
+    cd "$sources/download"
+    if [ -z "$version" ] || ! apt-get source -qq --download-only "pugixml=$version" >/dev/null 2>&1; then
+      apt-get source -qq --download-only pugixml >/dev/null
+    fi
+    dpkg-source --no-check -x ./pugixml_*.dsc "$pugixml_src" >/dev/null
+  )
+  [ -f "$pugixml_src/src/pugixml.cpp" ]
+}
+
+step "pugixml source"
+fetch_pugixml
+echo "pugixml: $(sed -n 's/^Version: //p' "$sources"/download/pugixml_*.dsc | head -n 1)"
+
+# ---------------------------------------------------------------------------------------------
+# One Windows architecture: pugixml and GoogleTest built for it, then the DLL and the Windows
+# test programs.
+build_architecture() {
+  local arch=$1 dir=$root/$2
+  local toolchain=$root/cmake/mingw-w64-$arch.cmake
+  local deps=$dir/deps
+  local prefix=$deps/install
+  local cmake_cross=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release)
+
+  if [ ! -f "$prefix/.pugixml-built" ]; then
+    cmake -S "$pugixml_src" -B "$deps/pugixml" "${cmake_cross[@]}" -DBUILD_SHARED_LIBS=OFF \
+      -DPUGIXML_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+    cmake --build "$deps/pugixml" -j "$jobs" --target install >/dev/null
+    touch "$prefix/.pugixml-built"
+  fi
+  if [ ! -f "$prefix/.googletest-built" ]; then
+    cmake -S /usr/src/googletest -B "$deps/googletest" "${cmake_cross[@]}" -DBUILD_GMOCK=OFF \
+      -DINSTALL_GTEST=ON -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+    cmake --build "$deps/googletest" -j "$jobs" --target install >/dev/null
+    touch "$prefix/.googletest-built"
+  fi
+  local pugixml_dir gtest_dir
+  pugixml_dir=$(dirname "$(find "$prefix" -name pugixml-config.cmake | head -n 1)")
+  gtest_dir=$(dirname "$(find "$prefix" -name GTestConfig.cmake | head -n 1)")
+
+  cmake -S . -B "$dir" "${cmake_cross[@]}" -DZELKA_BENCH=OFF -Dpugixml_DIR="$pugixml_dir" \
+    -DGTest_DIR="$gtest_dir" >/dev/null
+  cmake --build "$dir" -j "$jobs" --target zelka
+
+  cmake -S tests/windows -B "$dir/windows-tests" "${cmake_cross[@]}" -DGTest_DIR="$gtest_dir" \
+    -DZELKA_SOURCE_DIR="$root" -DZELKA_MODULE="$dir/zelka.dll" >/dev/null
+  cmake --build "$dir/windows-tests" -j "$jobs"
+}
+
+# Checks that a DLL exports exactly load, request and unload under their plain names and
+# imports nothing but system libraries.
+check_dll() {
+  local triple=$1 dll=$2
+  local dump
+  dump=$("$triple-objdump" -p "$dll")
+  local exports
+  exports=$(awk '/\[Ordinal\/Name Pointer\] Table/ { table = 1; next }
+                 table && /^\t\[/ { print $NF; next }
+                 table && !/^\t\[/ { table = 0 }' <<<"$dump" | sort | tr '\n' ' ')
+  local imports
+  imports=$(sed -n 's/^\tDLL Name: //p' <<<"$dump" | sort -u | tr '\n' ' ')
+  echo "$(basename "$(dirname "$dll")")/$(basename "$dll"): exports: $exports; imports: $imports"
+  if [ "$exports" != "load request unload " ]; then
+    echo "FAILED: $dll must export exactly load, request and unload" >&2
+    return 1
+  fi
+  local library
+  for library in $imports; do
+    case "${library,,}" in
+      kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll | ntdll.dll | api-ms-win-*) ;;
+      *)
+        echo "FAILED: $dll imports $library, which is not a system library" >&2
+        return 1
+        ;;
+    esac
+  done
+}
+
+# ---------------------------------------------------------------------------------------------
+step "x86_64: zelka.dll and the Windows tests"
+build_architecture x86_64 build-win64
+check_dll x86_64-w64-mingw32 build-win64/zelka.dll
+
+step "native: zelka.so and the same test driver"
+if [ ! -f "$native_build/CMakeCache.txt" ]; then
+  cmake -S . -B "$native_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$native_build" -j "$jobs" --target zelka
+cmake -S tests/windows -B build-winnative/windows-tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DZELKA_SOURCE_DIR="$root" -DZELKA_MODULE="$root/$native_build/zelka.so" >/dev/null
+cmake --build build-winnative/windows-tests -j "$jobs"
+
+step "x86_64: tests under wine64"
+export WINEPREFIX=$root/build-win64/wineprefix
+export WINEDEBUG=-all
+# No Mono or Gecko: the prefix is created without asking for them.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+unset DISPLAY
+run_windows() { "$wine_loader" "$@"; }
+# Wine sees the whole file system as drive Z:.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# Runs a GoogleTest program (its failure stops the script) and counts its passes.
+passed=0
+run_counted() {
+  local transcript=$root/build-win64/last-test-run.txt
+  "$@" 2>&1 | tr -d '\r' | tee "$transcript"
+  local count
+  count=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\.$/\1/p' "$transcript" | tail -n 1)
+  passed=$((passed + ${count:-0}))
+}
+
+win_tests=build-win64/windows-tests
+native_tests=build-winnative/windows-tests
+exchange=$root/build-win64/exchange
+rm -rf "$exchange"
+mkdir -p "$exchange"
+
+# Both codecs give the same table for every byte sequence and every character.
+"$native_tests/codec_dump" >"$exchange/codec-linux.txt"
+run_windows "$win_tests/codec_dump.exe" >"$exchange/codec-windows.txt"
+cmp "$exchange/codec-linux.txt" "$exchange/codec-windows.txt"
+echo "codec tables: identical on Linux and Windows ($(wc -l <"$exchange/codec-linux.txt") entries)"
+
+run_counted run_windows "$win_tests/zelka_windows_platform_tests.exe"
+
+# Files written by each module are read by the other: Linux writes, Windows reads and
+# writes, Linux reads.
+ZELKA_EXCHANGE_DIR=$exchange run_counted "$native_tests/zelka_dll_tests" \
+  --gtest_filter='FileExchange.Write*'
+ZELKA_EXCHANGE_DIR=$(windows_path "$exchange") run_counted run_windows "$win_tests/zelka_dll_tests.exe"
+ZELKA_EXCHANGE_DIR=$exchange run_counted "$native_tests/zelka_dll_tests" \
+  --gtest_filter='FileExchange.Read*'
+
+step "x86_64: request round trip and load time, native and under wine64"
+"$native_tests/module_timing"
+run_windows "$win_tests/module_timing.exe" | tr -d '\r'
+
+# ---------------------------------------------------------------------------------------------
+step "i686: zelka.dll (built and checked; 32-bit Wine cannot run here)"
+build_architecture i686 build-win32
+check_dll i686-w64-mingw32 build-win32/zelka.dll
+
+step "done"
+# With exactly what ran: the Windows tests under wine64 and the Linux side of the exchange.
+echo "windows: $passed passed, 0 failed"
