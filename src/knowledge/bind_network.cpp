@@ -8,9 +8,14 @@ namespace {
 
 constexpr std::u16string_view kBind = u"Bind";
 constexpr std::u16string_view kName = u"name";
-constexpr std::u16string_view kDistance = u"distance";
-constexpr std::u16string_view kTotal = u"total";
 constexpr std::u16string_view kRoot = u"root";
+
+// The same names as bytes, for the loops over every sibling.
+constexpr const char* kBindTag = "Bind";
+constexpr const char* kNameAttribute = "name";
+constexpr const char* kDistanceAttribute = "distance";
+constexpr const char* kTotalAttribute = "total";
+constexpr std::string_view kRootName = "root";
 
 // Children farther than this are dropped when their parent is reinforced.
 constexpr double kPruneDistance = 1.5;
@@ -33,17 +38,20 @@ double limitForMode(int mode) {
   }
 }
 
-bool isBind(const XmlElement& e) { return e.tagName() == kBind; }
+bool isBind(const XmlElement& e) { return e.hasTag(kBindTag); }
 
 // Every count under a parent keeps its value while the parent's total grows from T to T + 1:
 // each sibling's distance is recomputed against the new total. `skip` (the node whose own
 // distance the caller sets afterwards) is left out.
 void rescaleSiblings(XmlElement& parent, const XmlElement& skip, double T) {
-  for (XmlElement s = parent.firstChild(); !s.empty(); s = s.nextSibling()) {
-    if (s == skip || !isBind(s)) continue;
-    double count = T * std::pow(10.0, -s.numberAttribute(kDistance));
-    s.setAttributeNumber(kDistance, finiteDistance(std::fabs(std::log10(count / (T + 1.0)))));
-  }
+  parent.updateChildNumbers(
+      kBindTag, kDistanceAttribute, skip,
+      [](double distance, const void* context) {
+        const double T = *static_cast<const double*>(context);
+        double count = T * std::pow(10.0, -distance);
+        return finiteDistance(std::fabs(std::log10(count / (T + 1.0))));
+      },
+      &T);
 }
 
 // Removes the children of node that have become too rare to follow. Removing one never
@@ -53,8 +61,8 @@ int pruneChildren(XmlElement& node) {
   XmlElement c = node.firstChild();
   while (!c.empty()) {
     XmlElement next = c.nextSibling();
-    if (isBind(c) && c.attribute(kName) != std::optional<std::u16string>(kRoot) &&
-        c.numberAttribute(kDistance) > kPruneDistance) {
+    if (isBind(c) && !c.attributeEquals(kNameAttribute, kRootName) &&
+        c.numberAttributeAscii(kDistanceAttribute) > kPruneDistance) {
       c.remove();
       ++removed;
     }
@@ -68,8 +76,8 @@ int pruneChildren(XmlElement& node) {
 void registerPassage(XmlElement& node, XmlElement& parent, double T, double newDistance) {
   rescaleSiblings(parent, node, T);
   pruneChildren(node);
-  parent.setAttributeNumber(kTotal, T + 1.0);
-  node.setAttributeNumber(kDistance, finiteDistance(newDistance));
+  parent.setAttributeNumberAscii(kTotalAttribute, T + 1.0);
+  node.setAttributeNumberAscii(kDistanceAttribute, finiteDistance(newDistance));
 }
 
 }  // namespace
@@ -85,30 +93,32 @@ std::optional<std::u16string> BindNode::name() const {
 
 double BindNode::distance() {
   if (element_.empty()) return 0.0;
-  return element_.numberAttribute(kDistance);
+  return element_.numberAttributeAscii(kDistanceAttribute);
 }
 
 double BindNode::total() {
   if (element_.empty()) return 0.0;
-  return element_.numberAttribute(kTotal);
+  return element_.numberAttributeAscii(kTotalAttribute);
 }
 
 bool BindNode::setDistance(double value) {
   if (element_.empty()) return false;
-  element_.setAttributeNumber(kDistance, value);
+  element_.setAttributeNumberAscii(kDistanceAttribute, value);
   return true;
 }
 
 bool BindNode::setTotal(double value) {
   if (element_.empty()) return false;
-  element_.setAttributeNumber(kTotal, value);
+  element_.setAttributeNumberAscii(kTotalAttribute, value);
   return true;
 }
 
 BindNode BindNode::findChild(std::u16string_view name, int mode) const {
   if (element_.empty()) return BindNode();
   XmlElement child = element_.findChildByKey(kName, name).match;
-  if (child.empty() || child.numberAttribute(kDistance) > limitForMode(mode)) return BindNode();
+  if (child.empty() || child.numberAttributeAscii(kDistanceAttribute) > limitForMode(mode)) {
+    return BindNode();
+  }
   return BindNode(child);
 }
 
@@ -118,10 +128,10 @@ bool BindNode::addChild(const BindNode& parent, std::u16string_view name) {
   XmlElement p = parent.element();
   XmlElement child = p.insertSorted(kBind, kName, name);
   if (child.empty()) return false;  // a child of that name exists; nothing changed
-  child.setAttributeNumber(kDistance, 1.0);
-  child.setAttributeNumber(kTotal, 0.0);
+  child.setAttributeNumberAscii(kDistanceAttribute, 1.0);
+  child.setAttributeNumberAscii(kTotalAttribute, 0.0);
   element_ = child;
-  double T = p.numberAttribute(kTotal);
+  double T = p.numberAttributeAscii(kTotalAttribute);
   registerPassage(child, p, T, std::fabs(std::log10(1.0 / (T + 1.0))));
   return true;
 }
@@ -130,8 +140,8 @@ bool BindNode::reinforce() {
   if (element_.empty()) return false;
   XmlElement p = element_.parent();
   if (p.empty()) return false;  // the root hangs under the document
-  double T = p.numberAttribute(kTotal);
-  double count = T * std::pow(10.0, -element_.numberAttribute(kDistance));
+  double T = p.numberAttributeAscii(kTotalAttribute);
+  double count = T * std::pow(10.0, -element_.numberAttributeAscii(kDistanceAttribute));
   registerPassage(element_, p, T, std::fabs(std::log10((count + 1.0) / (T + 1.0))));
   return true;
 }
@@ -152,7 +162,7 @@ bool BindNetworkStore::load(const std::u16string& path, const std::u16string& en
   }
   XmlElement root = appendDocumentElement(kBind);
   root.setAttribute(kName, kRoot);
-  root.setAttributeNumber(kTotal, 0.0);
+  root.setAttributeNumberAscii(kTotalAttribute, 0.0);
   save(path);
   return open(path, encoding) == XmlOpenResult::Loaded;
 }

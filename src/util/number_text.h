@@ -3,6 +3,7 @@
 // writes them: "%.15e" of 0.5 is "5.000000000000000e-001", "%e" of 7 is "7.000000e+000".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,6 +14,12 @@ namespace zelka {
 // written as the Windows C runtime writes them ("1.#INF00e+000", "-1.#INF00e+000",
 // "1.#QNAN0e+000" for precision 6; the same shape for other precisions).
 std::string formatScientific(double value, int precision = 6);
+
+// The same text written into out[0, capacity) without allocating (no terminating NUL); answers
+// its length, or 0 when it does not fit. kScientificCapacity holds every text of a precision
+// up to 17 (a double's significant digits), the one for "%.15e" included.
+inline constexpr std::size_t kScientificCapacity = 32;
+std::size_t formatScientificTo(char* out, std::size_t capacity, double value, int precision);
 
 // printf "%.<precision>f" (locale-independent).
 std::string formatFixed(double value, int precision = 6);

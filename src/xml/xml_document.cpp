@@ -1185,37 +1185,17 @@ void XmlElement::setAttributeNumberAscii(const char* asciiName, double value) {
 
 namespace {
 
-// Read-ahead distances, in children, of the three stages of updateChildNumbers: the element,
-// then its attribute records, then the texts they point at. Each stage needs what the one
-// before it fetched.
-constexpr std::size_t kAheadElement = 24;
-constexpr std::size_t kAheadAttributes = 12;
-constexpr std::size_t kAheadTexts = 5;
+// How many children ahead updateChildNumbers fetches an element. The children of a long list
+// lie far apart in memory (each is followed by its own subtree), so without reading ahead
+// the pass would wait for memory at every child.
+constexpr std::size_t kAhead = 16;
 
-// An element record and the attribute records the parser or the edits allocated right after
-// it (a few cache lines).
+// An element record and the attribute records allocated right after it (a few cache lines).
 void prefetchElement(NodePtr node) {
   const char* p = reinterpret_cast<const char*>(node);
   __builtin_prefetch(p);
   __builtin_prefetch(p + 64);
   __builtin_prefetch(p + 128);
-}
-
-void prefetchAttributes(NodePtr node) {
-  pugi::xml_attribute first = pugi::xml_node(node).first_attribute();
-  if (!first) return;
-  const char* p = reinterpret_cast<const char*>(first.internal_object());
-  __builtin_prefetch(p);
-  __builtin_prefetch(p + 64);
-}
-
-void prefetchTexts(NodePtr node) {
-  pugi::xml_node element(node);
-  __builtin_prefetch(element.name());
-  for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute()) {
-    __builtin_prefetch(a.name());
-    __builtin_prefetch(a.value());
-  }
 }
 
 }  // namespace
@@ -1259,9 +1239,7 @@ void XmlElement::updateChildNumbers(std::string_view asciiTag, const char* ascii
   const std::vector<NodePtr>& elements = index->elements;
   const std::size_t count = elements.size();
   for (std::size_t i = 0; i < count; ++i) {
-    if (i + kAheadElement < count) prefetchElement(elements[i + kAheadElement]);
-    if (i + kAheadAttributes < count) prefetchAttributes(elements[i + kAheadAttributes]);
-    if (i + kAheadTexts < count) prefetchTexts(elements[i + kAheadTexts]);
+    if (i + kAhead < count) prefetchElement(elements[i + kAhead]);
     visit(elements[i]);
   }
 }

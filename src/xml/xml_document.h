@@ -102,6 +102,23 @@ class XmlElement {
   // Removes this element (and its subtree) from its parent; the handle becomes empty.
   bool remove();
 
+  // ----- Hot loops: ASCII names, no conversion, no allocation -----
+  // The answers and effects of the UTF-16 forms above, for names and values made of ASCII
+  // characters, for the loops that touch every child of a long list (the bind network rewrites
+  // every sibling's distance at each passage).
+  bool hasTag(std::string_view asciiTag) const;
+  // Whether the attribute is present and equal to the value.
+  bool attributeEquals(const char* asciiName, std::string_view asciiValue) const;
+  double numberAttributeAscii(const char* asciiName);                 // as numberAttribute
+  void setAttributeNumberAscii(const char* asciiName, double value);  // as setAttributeNumber
+  // For every element child with the tag, in document order, `skip` excepted: reads the
+  // number attribute as numberAttributeAscii does and sets it to update(value, context) as
+  // setAttributeNumberAscii does. A long list is read ahead in memory, so that the pass does
+  // not wait for every child in turn.
+  using NumberUpdate = double (*)(double value, const void* context);
+  void updateChildNumbers(std::string_view asciiTag, const char* asciiName,
+                          const XmlElement& skip, NumberUpdate update, const void* context);
+
  private:
   friend class XmlDocument;
   friend struct XmlDocumentImpl;
