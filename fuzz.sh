@@ -4,10 +4,13 @@
 # other, starting from a scratch copy of its committed seed corpus, with its dictionary.
 # A crash, a hang (a single input running over 10 seconds), a leak or memory beyond 2 GB
 # fails the run; the input that did it is kept under fuzz/build/artifacts/<target>/.
+# The mutations follow a fixed seed, so that a run repeats the last one (ZELKA_FUZZ_SEED
+# chooses another; 0 takes one from the clock).
 #   ./fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")"
 seconds=${1:-30}
+seed=${ZELKA_FUZZ_SEED:-1}
 shift || true
 tools/ensure-packages.sh clang libclang-rt-14-dev
 
@@ -39,7 +42,7 @@ for t in "${targets[@]}"; do
   echo "== $t: ${seconds} s"
   status=0
   "$build/${t}_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -dict="fuzz/dict/$t.dict" -artifact_prefix="$build/artifacts/$t/" -print_final_stats=1 \
+    -dict="fuzz/dict/$t.dict" -artifact_prefix="$build/artifacts/$t/" -print_final_stats=1 -seed="$seed" \
     "$corpus" >"$log" 2>&1 || status=$?
   done_line=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 || true)
   runs=$(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}' || true)

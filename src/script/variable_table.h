@@ -42,7 +42,8 @@ class VariableTable {
   bool saveVariables(const std::string& path) const;
   // Reads the file line by line; each line with a 0x01 byte replaces the variable named by
   // the bytes before it. Lines without 0x01 are skipped; over-long lines are cut. Variables
-  // not in the file stay. False (table unchanged) when the file cannot be read.
+  // not in the file stay. False (table unchanged) when the file cannot be read. Temporary
+  // files an interrupted save left beside the file are removed first.
   bool loadVariables(const std::string& path);
 
   const Map& entries() const { return vars_; }

@@ -287,8 +287,9 @@ TEST(CrashKillTest, KillsAtRandomMomentsLoseNothing) {
     {
       ShioriServer server;
       ASSERT_EQ(loadGhost(server, dir), 1) << "trial " << trial;
-      EXPECT_TRUE(filesContaining(learning, ".zelka-tmp").empty())
-          << "trial " << trial << ": temporary files survived the load";
+      for (const std::string& left : filesContaining(dir, ".zelka-tmp")) {
+        ADD_FAILURE() << "trial " << trial << ": " << left << " survived the load";
+      }
       EXPECT_TRUE(filesContaining(dir, ".broken-").empty())
           << "trial " << trial << ": a store was found broken";
       server.exportUnload();

@@ -190,6 +190,24 @@ TEST_F(VariableFileTest, LongEntriesAreCutToOneLine) {
   EXPECT_EQ(get(reloaded, "line"), "\"one two  three\"");
 }
 
+TEST_F(VariableFileTest, LoadRemovesWhatAnInterruptedSaveLeft) {
+  // A process killed while saving leaves its temporary file beside the variable file; the
+  // next load clears it away, also when the first save never completed.
+  const std::string leftover = path_ + ".zelka-tmp.4242.7";
+  std::ofstream(leftover, std::ios::binary) << "half";
+  std::ofstream(dir_ / "other.txt.zelka-tmp.1.1", std::ios::binary) << "not ours";
+  VariableTable table;
+  EXPECT_FALSE(table.loadVariables(path_));
+  EXPECT_FALSE(fs::exists(leftover));
+  EXPECT_TRUE(fs::exists(dir_ / "other.txt.zelka-tmp.1.1"));
+
+  writeRaw("a\x01" "1\n");
+  std::ofstream(leftover, std::ios::binary) << "half";
+  ASSERT_TRUE(table.loadVariables(path_));
+  EXPECT_FALSE(fs::exists(leftover));
+  EXPECT_EQ(table.getVariableInteger("a"), 1);
+}
+
 TEST_F(VariableFileTest, SaveReplacesTheFileWhole) {
   writeRaw(std::string(10000, 'z') + "\n");
   VariableTable table;
