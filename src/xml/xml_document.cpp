@@ -460,10 +460,16 @@ struct ChildIndex {
   std::vector<std::uint64_t> summary;  // rebuilt when a search finds it stale
   bool summaryStale = true;
   std::string sortedBy;
+  // Elements inserted key-less before a keyed one (insertChildBefore, then the key is set):
+  // the order is settled around them at the next keyed lookup, by which time they normally
+  // carry their key, instead of being checked again over the whole list. Every neighbouring
+  // pair of elements that are not listed here stays in order.
+  std::vector<NodePtr> unsettled;
 
   void unverify() {
     sortedBy.clear();
     prefixes.clear();
+    unsettled.clear();
     summaryStale = true;
   }
   void insertAt(std::size_t position, NodePtr node, std::uint64_t prefix) {
@@ -499,6 +505,12 @@ struct ChildIndex {
     elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(position));
     if (!sortedBy.empty()) prefixes.erase(prefixes.begin() + static_cast<std::ptrdiff_t>(position));
     summaryStale = true;
+    auto listed = std::find(unsettled.begin(), unsettled.end(), node);
+    if (listed != unsettled.end()) {
+      // Its neighbours meet now; the one after it is checked in its place.
+      unsettled.erase(listed);
+      if (position < elements.size()) unsettled.push_back(elements[position]);
+    }
   }
 };
 
@@ -556,7 +568,7 @@ struct XmlDocumentImpl {
   // that is out of order is stable-sorted in the document itself (so the first of equal keys
   // stays first, and key-less elements move behind the keyed ones, keeping their order).
   void ensureSorted(pugi::xml_node parent, ChildIndex& index, const std::string& keyAttribute) {
-    if (index.sortedBy == keyAttribute) return;
+    if (index.sortedBy == keyAttribute && settle(index)) return;
     const char* key = keyAttribute.c_str();
     auto& elements = index.elements;
     bool sorted = true;
@@ -586,7 +598,22 @@ struct XmlDocumentImpl {
       index.prefixes[i] = keyPrefix(keyOf(elements[i], key));
     }
     index.sortedBy = keyAttribute;
+    index.unsettled.clear();
     noteKeyAttribute(keyAttribute);
+  }
+
+  // Whether the checked order still holds: every unsettled element stands in order between
+  // its neighbours (all other neighbouring pairs are known to be in order). Otherwise the
+  // order is marked unchecked.
+  static bool settle(ChildIndex& index) {
+    for (NodePtr node : index.unsettled) {
+      if (!inOrder(pugi::xml_node(node), index.sortedBy.c_str())) {
+        index.unverify();
+        return false;
+      }
+    }
+    index.unsettled.clear();
+    return true;
   }
 
   // Whether `node` stands in key order between its element neighbours.
@@ -698,7 +725,9 @@ struct XmlDocumentImpl {
   }
 
   // Registers a new key-less element just inserted among the parent's element children. It
-  // sorts after every keyed element, so it breaks the order unless only key-less ones follow.
+  // sorts after every keyed element, so it breaks the order unless only key-less ones follow;
+  // the caller normally gives it its key next, and the next keyed lookup settles the order
+  // around it.
   void inserted(pugi::xml_node parent, pugi::xml_node node) {
     ChildIndex* index = existingIndex(parent);
     if (index == nullptr) return;
@@ -706,7 +735,9 @@ struct XmlDocumentImpl {
     std::size_t position =
         after ? index->positionOf(after.internal_object()) : index->elements.size();
     index->insertAt(position, node.internal_object(), keyPrefix(static_cast<const char*>(nullptr)));
-    if (!index->sortedBy.empty() && !inOrder(node, index->sortedBy.c_str())) index->unverify();
+    if (!index->sortedBy.empty() && !inOrder(node, index->sortedBy.c_str())) {
+      index->unsettled.push_back(node.internal_object());
+    }
   }
 
   // Frees the children of `top`, deepest first, and forgets their indexes (their memory may be
