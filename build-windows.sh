@@ -188,7 +188,9 @@ export WINEDEBUG=-all
 # No Mono or Gecko: the prefix is created without asking for them.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 unset DISPLAY
-run_windows() { "$wine_loader" "$@"; }
+# Wine stores Windows file names in the Unix locale's character set: a UTF-8 locale keeps
+# Japanese names (C.UTF-8 is on every Debian machine).
+run_windows() { LC_ALL=C.UTF-8 "$wine_loader" "$@"; }
 # Wine sees the whole file system as drive Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
