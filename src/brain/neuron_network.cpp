@@ -121,23 +121,11 @@ int Neuron::collectLinks(int direction, int kind, std::set<std::u16string>& out)
   return visited;
 }
 
-NeuronNetwork::~NeuronNetwork() {
-  try {
-    save();
-  } catch (...) {
-    // Destruction never fails; the knowledge set's explicit save reports errors.
-  }
-}
+NeuronNetwork::~NeuronNetwork() { saveOnDestruction(); }
 
 bool NeuronNetwork::load(const std::u16string& path, const std::u16string& encoding) {
-  switch (open(path, encoding)) {
-    case XmlOpenResult::Failed: return false;
-    case XmlOpenResult::Loaded: return true;
-    case XmlOpenResult::Created: break;
-  }
-  appendDocumentElement(kNeuronStructure);
-  save(path);
-  return open(path, encoding) == XmlOpenResult::Loaded;
+  return openStore(path, encoding,
+                   [](XmlDocument& d) { d.appendDocumentElement(kNeuronStructure); });
 }
 
 XmlElement NeuronNetwork::structureRoot() const {

@@ -146,25 +146,14 @@ bool BindNode::reinforce() {
   return true;
 }
 
-BindNetworkStore::~BindNetworkStore() {
-  try {
-    save();
-  } catch (...) {
-    // Destruction never fails; the knowledge set's explicit save reports errors.
-  }
-}
+BindNetworkStore::~BindNetworkStore() { saveOnDestruction(); }
 
 bool BindNetworkStore::load(const std::u16string& path, const std::u16string& encoding) {
-  switch (open(path, encoding)) {
-    case XmlOpenResult::Failed: return false;
-    case XmlOpenResult::Loaded: return true;
-    case XmlOpenResult::Created: break;
-  }
-  XmlElement root = appendDocumentElement(kBind);
-  root.setAttribute(kName, kRoot);
-  root.setAttributeNumberAscii(kTotalAttribute, 0.0);
-  save(path);
-  return open(path, encoding) == XmlOpenResult::Loaded;
+  return openStore(path, encoding, [](XmlDocument& d) {
+    XmlElement root = d.appendDocumentElement(kBind);
+    root.setAttribute(kName, kRoot);
+    root.setAttributeNumberAscii(kTotalAttribute, 0.0);
+  });
 }
 
 BindNode BindNetworkStore::root() const {

@@ -86,23 +86,11 @@ std::vector<std::u16string> IndexEntry::aliases() const {
   return names;
 }
 
-WordIndexStore::~WordIndexStore() {
-  try {
-    save();
-  } catch (...) {
-    // Destruction never fails; the knowledge set's explicit save reports errors.
-  }
-}
+WordIndexStore::~WordIndexStore() { saveOnDestruction(); }
 
 bool WordIndexStore::load(const std::u16string& path, const std::u16string& encoding) {
-  switch (open(path, encoding)) {
-    case XmlOpenResult::Failed: return false;
-    case XmlOpenResult::Loaded: return true;
-    case XmlOpenResult::Created: break;
-  }
-  appendDocumentElement(kWordIndexes);
-  save(path);
-  return open(path, encoding) == XmlOpenResult::Loaded;
+  return openStore(path, encoding,
+                   [](XmlDocument& d) { d.appendDocumentElement(kWordIndexes); });
 }
 
 XmlElement WordIndexStore::root() const {

@@ -1170,6 +1170,26 @@ XmlElement XmlDocument::appendDocumentElement(std::u16string_view tag) {
   return XmlElement(impl_.get(), node.internal_object());
 }
 
+bool XmlDocument::openStore(const std::u16string& path, const std::u16string& encoding,
+                            const std::function<void(XmlDocument&)>& buildSkeleton) {
+  switch (open(path, encoding)) {
+    case XmlOpenResult::Failed: return false;
+    case XmlOpenResult::Loaded: return true;
+    case XmlOpenResult::Created: break;
+  }
+  buildSkeleton(*this);
+  save(path);
+  return open(path, encoding) == XmlOpenResult::Loaded;
+}
+
+void XmlDocument::saveOnDestruction() noexcept {
+  try {
+    save();
+  } catch (...) {
+    // Destruction never fails; the explicit saves report errors.
+  }
+}
+
 // ----- XmlElement: hot loops over ASCII names -----
 //
 // Names are looked up as the bytes they are (ASCII is its own UTF-8), numbers are formatted

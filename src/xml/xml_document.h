@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -174,6 +175,15 @@ class XmlDocument {
                                           std::u16string_view value) const;
   // Throws XmlError when there is no document or it already has its element.
   XmlElement appendDocumentElement(std::u16string_view tag);
+
+ protected:
+  // How every store opens its file: open; a fresh document gets its skeleton (its root element,
+  // made by `buildSkeleton`), is saved to the path and opened again. True when the file ends up
+  // loaded.
+  bool openStore(const std::u16string& path, const std::u16string& encoding,
+                 const std::function<void(XmlDocument&)>& buildSkeleton);
+  // A store's destructor writes it back to its file; errors are left to the explicit saves.
+  void saveOnDestruction() noexcept;
 
  private:
   std::unique_ptr<XmlDocumentImpl> impl_;
