@@ -5,18 +5,12 @@
 // event handling's own cost per second of the host's clock plus the protocol round trip.
 // The median of the repetitions is the figure that counts.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
-namespace {
+#include "module_session.h"
 
-namespace fs = std::filesystem;
+namespace {
 
 const char* const kConfig =
     "<?xml version='1.0' encoding='Shift_JIS'?>\r\n"
@@ -41,55 +35,8 @@ const char* const kSecondChange =
     "Charset: Shift_JIS\r\n"
     "\r\n";
 
-void* mallocCopy(const std::string& text) {
-  void* block = std::malloc(text.size() + 1);
-  std::memcpy(block, text.c_str(), text.size() + 1);
-  return block;
-}
-
-class LoadedModule {
- public:
-  LoadedModule() {
-    std::string pattern = (fs::temp_directory_path() / "zelka-event-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) return;
-    dir_ = pattern + "/";
-    fs::create_directories(dir_ + "vender");
-    std::ofstream(dir_ + "zelkaconf.xml", std::ios::binary) << kConfig;
-    handle_ = dlopen(ZELKA_BINARY_DIR "/zelka.so", RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) return;
-    auto load = reinterpret_cast<int (*)(void*, long)>(dlsym(handle_, "load"));
-    request_ = reinterpret_cast<void* (*)(void*, long*)>(dlsym(handle_, "request"));
-    unload_ = reinterpret_cast<int (*)()>(dlsym(handle_, "unload"));
-    if (load == nullptr || request_ == nullptr || unload_ == nullptr) return;
-    loaded_ = load(mallocCopy(dir_), static_cast<long>(dir_.size())) == 1;
-  }
-  ~LoadedModule() {
-    if (unload_ != nullptr) unload_();
-    if (handle_ != nullptr) dlclose(handle_);
-    std::error_code ignored;
-    if (!dir_.empty()) fs::remove_all(dir_, ignored);
-  }
-  bool loaded() const { return loaded_; }
-
-  std::string roundTrip(const std::string& text) {
-    long len = static_cast<long>(text.size());
-    void* response = request_(mallocCopy(text), &len);
-    if (response == nullptr) return {};
-    std::string out(static_cast<const char*>(response), static_cast<std::size_t>(len));
-    std::free(response);
-    return out;
-  }
-
- private:
-  std::string dir_;
-  void* handle_ = nullptr;
-  void* (*request_)(void*, long*) = nullptr;
-  int (*unload_)() = nullptr;
-  bool loaded_ = false;
-};
-
 void BM_SecondChangeRoundTrip(benchmark::State& state) {
-  static LoadedModule module;
+  static zelka::bench::ModuleSession module(zelka::bench::GhostFiles{{"zelkaconf.xml", kConfig}});
   if (!module.loaded()) {
     state.SkipWithError("the module did not load");
     return;

@@ -8,7 +8,6 @@
 // 10,000 (the vocabulary is fixed, so learning saturates and nothing should keep growing).
 // Inputs come from a fixed seed: every run sends the same requests.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "module_session.h"
 
 namespace {
 
@@ -96,12 +97,6 @@ const char* const kSentences[] = {
     "apple pie is good", "I like pear", "bread and melon", "ringo ringo", "the fruit basket",
 };
 
-void* mallocCopy(const std::string& text) {
-  void* block = std::malloc(text.size() + 1);
-  std::memcpy(block, text.c_str(), text.size() + 1);
-  return block;
-}
-
 long residentKb() {
   std::ifstream statm("/proc/self/statm");
   long size = 0, resident = 0;
@@ -109,10 +104,7 @@ long residentKb() {
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-bool wellFormed(const char* block, long length) {
-  if (block == nullptr || length < 0) return false;
-  const std::string_view text(block, static_cast<std::size_t>(length));
-  if (std::strlen(block) != text.size()) return false;
+bool wellFormed(std::string_view text) {
   constexpr std::string_view kVersion = "SHIORI/2.6 ";
   if (!text.starts_with(kVersion)) return false;
   const std::size_t lineEnd = text.find("\r\n");
@@ -132,32 +124,12 @@ bool wellFormed(const char* block, long length) {
 
 class Ghost {
  public:
-  Ghost() {
-    std::string pattern = (fs::temp_directory_path() / "zelka-soak-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) return;
-    dir_ = pattern + "/";
-    fs::create_directories(dir_ + "vender");
-    std::ofstream(dir_ + "zelkaconf.xml", std::ios::binary) << kConfig;
-    std::ofstream(dir_ + "vender/talk.tlk", std::ios::binary) << knowledge();
-    std::ofstream(dir_ + "vender/words.mem", std::ios::binary) << kDictionary;
-    previous_ = fs::current_path();
-    fs::current_path(dir_);
-    handle_ = dlopen(ZELKA_BINARY_DIR "/zelka.so", RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) return;
-    auto load = reinterpret_cast<int (*)(void*, long)>(dlsym(handle_, "load"));
-    request_ = reinterpret_cast<void* (*)(void*, long*)>(dlsym(handle_, "request"));
-    unload_ = reinterpret_cast<int (*)()>(dlsym(handle_, "unload"));
-    if (load == nullptr || request_ == nullptr || unload_ == nullptr) return;
-    loaded_ = load(mallocCopy(dir_), static_cast<long>(dir_.size())) == 1;
-  }
-  ~Ghost() {
-    if (unload_ != nullptr) unload_();
-    if (handle_ != nullptr) dlclose(handle_);
-    std::error_code ignored;
-    if (!previous_.empty()) fs::current_path(previous_, ignored);
-    if (!dir_.empty()) fs::remove_all(dir_, ignored);
-  }
-  bool loaded() const { return loaded_; }
+  Ghost()
+      : module_(zelka::bench::GhostFiles{{"zelkaconf.xml", kConfig},
+                 {"vender/talk.tlk", knowledge()},
+                 {"vender/words.mem", kDictionary}},
+                /*enterGhostDirectory=*/true) {}
+  bool loaded() const { return module_.loaded(); }
 
   int answered200 = 0;
   int answered204 = 0;
@@ -166,11 +138,10 @@ class Ghost {
   // Sends one request; false when the response is missing or malformed. Counts the status
   // codes answered.
   bool send(const std::string& text) {
-    long len = static_cast<long>(text.size());
-    void* response = request_(mallocCopy(text), &len);
-    const bool ok = wellFormed(static_cast<const char*>(response), len);
+    const zelka::bench::ModuleResponse response = module_.request(text);
+    const bool ok = response.present && response.lengthMatches && wellFormed(response.text);
     if (ok) {
-      const int code = std::atoi(static_cast<const char*>(response) + 11);
+      const int code = std::atoi(response.text.c_str() + 11);
       if (code == 200) ++answered200;
       else if (code == 204) ++answered204;
       else ++answeredOther;
@@ -178,22 +149,16 @@ class Ghost {
     if (show_ > 0) {
       --show_;
       std::fprintf(stderr, "%s-> %s\n", text.c_str(),
-                   response != nullptr ? static_cast<const char*>(response) : "(null)");
+                   response.present ? response.text.c_str() : "(null)");
     }
     if (!ok && malformedShown_++ < 3) {
       std::fprintf(stderr, "malformed response to:\n%s\n", text.c_str());
     }
-    std::free(response);
     return ok;
   }
 
  private:
-  std::string dir_;
-  fs::path previous_;
-  void* handle_ = nullptr;
-  void* (*request_)(void*, long*) = nullptr;
-  int (*unload_)() = nullptr;
-  bool loaded_ = false;
+  zelka::bench::ModuleSession module_;
   int malformedShown_ = 0;
   // ZELKA_SOAK_SHOW=n prints the first n exchanges.
   int show_ = std::getenv("ZELKA_SOAK_SHOW") ? std::atoi(std::getenv("ZELKA_SOAK_SHOW")) : 0;
