@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "module/mapped_module.h"
 #include "shiori/ghost_fixture.h"
 
 namespace zelka {
@@ -25,54 +26,9 @@ using testing::TempGhost;
 using testing::knowledgeBlock;
 using testing::knowledgeFile;
 using testing::makeConfig;
-
-const std::string kModulePath = std::string(ZELKA_BINARY_DIR) + "/zelka.so";
-
-void* mallocCopy(std::string_view text) {
-  void* block = std::malloc(text.size() + 1);
-  std::memcpy(block, text.data(), text.size());
-  static_cast<char*>(block)[text.size()] = '\0';
-  return block;
-}
-
-class Module {
- public:
-  Module() {
-    handle_ = dlopen(kModulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) return;
-    load = reinterpret_cast<int (*)(void*, long)>(dlsym(handle_, "load"));
-    request = reinterpret_cast<void* (*)(void*, long*)>(dlsym(handle_, "request"));
-    unload = reinterpret_cast<int (*)()>(dlsym(handle_, "unload"));
-  }
-  ~Module() {
-    if (handle_ != nullptr) dlclose(handle_);
-  }
-  bool ok() const { return load != nullptr && request != nullptr && unload != nullptr; }
-
-  int loadDirectory(std::string_view dir) {
-    return load(mallocCopy(dir), static_cast<long>(dir.size()));
-  }
-  // Sends a request of `length` bytes (the text's size by default) and answers the response
-  // text, checking the block's shape on the way.
-  std::string send(std::string_view text, long length = -1) {
-    long len = length < 0 ? static_cast<long>(text.size()) : length;
-    void* response = request(mallocCopy(text), &len);
-    if (response == nullptr) return "(null)";
-    const char* bytes = static_cast<const char*>(response);
-    EXPECT_EQ(std::strlen(bytes), static_cast<std::size_t>(len));
-    EXPECT_GE(malloc_usable_size(response), static_cast<std::size_t>(len) + 1);
-    std::string out(bytes, static_cast<std::size_t>(len));
-    std::free(response);
-    return out;
-  }
-
-  int (*load)(void*, long) = nullptr;
-  void* (*request)(void*, long*) = nullptr;
-  int (*unload)() = nullptr;
-
- private:
-  void* handle_ = nullptr;
-};
+using testing::kModulePath;
+using testing::mallocCopy;
+using Module = testing::MappedModule;
 
 class ExportsTest : public ::testing::Test {
  protected:
@@ -123,7 +79,7 @@ TEST(ModuleSymbolsTest, ExactlyTheThreeFunctionsAreExported) {
 }
 
 TEST_F(ExportsTest, LoadAnswersVersionAndUnloadReturnsOne) {
-  ASSERT_EQ(module->loadDirectory(ghost->dir()), 1);
+  ASSERT_EQ(module->load(ghost->dir()), 1);
   EXPECT_EQ(module->send(kVersionRequest),
             "SHIORI/2.6 200 OK\r\nLocale: Japanese\r\nLanguage: Japanese\r\nCharset: Shift_JIS\r\n\r\n");
   EXPECT_EQ(module->send("GET Status SHIORI/2.0\r\n\r\n"),
@@ -134,31 +90,31 @@ TEST_F(ExportsTest, LoadAnswersVersionAndUnloadReturnsOne) {
 }
 
 TEST_F(ExportsTest, LoadWithNullBlockOrEmptyLengthLeavesTheBlock) {
-  EXPECT_EQ(module->load(nullptr, 10), 0);
+  EXPECT_EQ(module->loadExport(nullptr, 10), 0);
   void* block = mallocCopy(ghost->dir());
-  EXPECT_EQ(module->load(block, 0), 0);
-  EXPECT_EQ(module->load(block, -5), 0);
+  EXPECT_EQ(module->loadExport(block, 0), 0);
+  EXPECT_EQ(module->loadExport(block, -5), 0);
   std::free(block);   // still ours: a double free would be caught by the sanitizer
   EXPECT_EQ(module->unload(), 1);
 }
 
 TEST_F(ExportsTest, LoadCutsTheDirectoryAtAZeroByte) {
   std::string text = ghost->dir() + std::string("\0garbage", 8);
-  EXPECT_EQ(module->load(mallocCopy(text), static_cast<long>(text.size())), 1);
+  EXPECT_EQ(module->loadExport(mallocCopy(text), static_cast<long>(text.size())), 1);
   EXPECT_EQ(statusLine(module->send(kVersionRequest)), "SHIORI/2.6 200 OK");
 }
 
 TEST_F(ExportsTest, RequestWithoutLengthPointerReturnsNullAndFreesNothing) {
-  ASSERT_EQ(module->loadDirectory(ghost->dir()), 1);
+  ASSERT_EQ(module->load(ghost->dir()), 1);
   void* block = mallocCopy(kVersionRequest);
-  EXPECT_EQ(module->request(block, nullptr), nullptr);
+  EXPECT_EQ(module->requestExport(block, nullptr), nullptr);
   std::free(block);
 }
 
 TEST_F(ExportsTest, RequestWithNullBlockAnswers500) {
-  ASSERT_EQ(module->loadDirectory(ghost->dir()), 1);
+  ASSERT_EQ(module->load(ghost->dir()), 1);
   long len = 40;
-  void* response = module->request(nullptr, &len);
+  void* response = module->requestExport(nullptr, &len);
   ASSERT_NE(response, nullptr);
   EXPECT_EQ(std::string(static_cast<char*>(response), static_cast<std::size_t>(len)),
             kInternalError);
@@ -166,7 +122,7 @@ TEST_F(ExportsTest, RequestWithNullBlockAnswers500) {
 }
 
 TEST_F(ExportsTest, RequestIsCutAtAZeroByteBeforeItsLength) {
-  ASSERT_EQ(module->loadDirectory(ghost->dir()), 1);
+  ASSERT_EQ(module->load(ghost->dir()), 1);
   std::string text = std::string("GET Status SHIORI/2.0\r\n\r\n\0GET Version", 36);
   EXPECT_EQ(statusLine(module->send(text)), "SHIORI/2.6 200 OK");
   std::string cut = std::string("GET Vers\0ion SHIORI/2.0\r\n\r\n", 27);
@@ -175,7 +131,7 @@ TEST_F(ExportsTest, RequestIsCutAtAZeroByteBeforeItsLength) {
 }
 
 TEST_F(ExportsTest, BadRequestsAreAllAnswered) {
-  ASSERT_EQ(module->loadDirectory(ghost->dir()), 1);
+  ASSERT_EQ(module->load(ghost->dir()), 1);
   std::string garbage;
   for (int i = 0; i < 100000; ++i) garbage += static_cast<char>((i * 2654435761u >> 13) & 0xff);
   std::string bigHeader =
@@ -209,10 +165,10 @@ TEST_F(ExportsTest, BadRequestsAreAllAnswered) {
     if (c.length < -1) {
       // A negative length from the host: the block is still the module's to free.
       long negative = c.length;
-      response = module->request(mallocCopy(c.text), &negative);
+      response = module->requestExport(mallocCopy(c.text), &negative);
       len = negative;
     } else {
-      response = module->request(mallocCopy(c.text), &len);
+      response = module->requestExport(mallocCopy(c.text), &len);
     }
     ASSERT_NE(response, nullptr) << c.name;
     std::string out(static_cast<char*>(response), static_cast<std::size_t>(len));
@@ -228,11 +184,11 @@ TEST_F(ExportsTest, RequestsBeforeLoadAndAfterFailedLoadAreAnswered) {
   // Before load there is no response template: no block comes back, the length is kept and
   // the request block is still released.
   long len = 25;
-  EXPECT_EQ(module->request(mallocCopy("GET Version SHIORI/2.0\r\n\r\n"), &len), nullptr);
+  EXPECT_EQ(module->requestExport(mallocCopy("GET Version SHIORI/2.0\r\n\r\n"), &len), nullptr);
   EXPECT_EQ(len, 25);
   EXPECT_EQ(module->send("GET Word SHIORI/2.0\r\nType: x\r\n\r\n"), "(null)");
   // A load that fails after the directory was taken has the template: everything is answered.
-  EXPECT_EQ(module->loadDirectory(ghost->dir() + "missing/"), 0);
+  EXPECT_EQ(module->load(ghost->dir() + "missing/"), 0);
   EXPECT_EQ(statusLine(module->send(kVersionRequest)), "SHIORI/2.6 200 OK");
   EXPECT_EQ(statusLine(module->send("GET Word SHIORI/2.0\r\nType: x\r\n\r\n")), "SHIORI/2.6 200 OK");
   EXPECT_EQ(statusLine(module->send("GET Sentence SHIORI/2.2\r\n\r\n")), "SHIORI/2.6 204 No Content");
@@ -265,7 +221,7 @@ TEST_F(ExportsTest, BadConfigurationsFailTheLoad) {
     auto fresh = std::make_unique<TempGhost>(c.config);
     Module m;
     ASSERT_TRUE(m.ok());
-    int loaded = m.loadDirectory(fresh->dir());
+    int loaded = m.load(fresh->dir());
     if (c.expected >= 0) EXPECT_EQ(loaded, c.expected) << c.name;
     // Whatever the load did, the module still answers.
     EXPECT_EQ(statusLine(m.send(kVersionRequest)), "SHIORI/2.6 200 OK") << c.name;
@@ -276,7 +232,7 @@ TEST_F(ExportsTest, BadConfigurationsFailTheLoad) {
 TEST_F(ExportsTest, HugeLocaleIsReportedWhole) {
   std::string big(100 * 1024, 'L');
   useConfig(makeConfig({0, big, "", ""}));
-  ASSERT_EQ(module->loadDirectory(ghost->dir()), 1);
+  ASSERT_EQ(module->load(ghost->dir()), 1);
   EXPECT_EQ(module->send(kVersionRequest),
             "SHIORI/2.6 200 OK\r\nLocale: " + big + "\r\nLanguage: " + big +
                 "\r\nCharset: Shift_JIS\r\n\r\n");
@@ -287,7 +243,7 @@ TEST_F(ExportsTest, DirectoryThatIsNotShiftJisIsRefused) {
   std::string odd = ghost->dir() + "\x82\x20x/";
   std::filesystem::create_directories(odd);
   ghost->write("\x82\x20x/zelkaconf.xml", makeConfig());
-  EXPECT_EQ(module->loadDirectory(odd), 0);
+  EXPECT_EQ(module->load(odd), 0);
   EXPECT_FALSE(ghost->exists("\x82\x20x/_learning"));
   EXPECT_FALSE(ghost->exists("_learning"));
   EXPECT_EQ(statusLine(module->send(kVersionRequest)), "SHIORI/2.6 200 OK");
@@ -298,13 +254,13 @@ TEST_F(ExportsTest, DirectoryThatIsNotShiftJisIsRefused) {
 TEST_F(ExportsTest, ShiftJisDirectoryLoads) {
   std::string kana = ghost->dir() + "\x82\xa0/";   // a valid two-byte character
   ghost->write("\x82\xa0/zelkaconf.xml", makeConfig());
-  EXPECT_EQ(module->loadDirectory(kana), 1);
+  EXPECT_EQ(module->load(kana), 1);
   EXPECT_EQ(module->unload(), 1);
   EXPECT_TRUE(ghost->exists("\x82\xa0/_learning/reflex.txt"));
 }
 
 TEST_F(ExportsTest, RunLevelZeroWritesNoLog) {
-  ASSERT_EQ(module->loadDirectory(ghost->dir()), 1);
+  ASSERT_EQ(module->load(ghost->dir()), 1);
   module->send(kVersionRequest);
   module->send("\x01");
   module->unload();
@@ -316,7 +272,7 @@ TEST_F(ExportsTest, UnmappingDestroysTheServerAndRemappingBuildsANewOne) {
   ConfigOptions o;
   o.runlevel = 1;
   useConfig(makeConfig(o));
-  ASSERT_EQ(module->loadDirectory(ghost->dir()), 1);
+  ASSERT_EQ(module->load(ghost->dir()), 1);
   module->send(kVersionRequest);
   module->unload();
   module.reset();
@@ -325,7 +281,7 @@ TEST_F(ExportsTest, UnmappingDestroysTheServerAndRemappingBuildsANewOne) {
   EXPECT_NE(first.find("debug_end  \r\n"), std::string::npos);
 
   module = std::make_unique<Module>();
-  ASSERT_EQ(module->loadDirectory(ghost->dir()), 1);
+  ASSERT_EQ(module->load(ghost->dir()), 1);
   module->send("GET Status SHIORI/2.0\r\n\r\n");
   module->unload();
   module.reset();
@@ -344,7 +300,7 @@ TEST_F(ExportsTest, VariablesSurviveAReloadThroughTheReflexFile) {
                              knowledgeBlock("OnZelkaGetResource", "%reflex[counter]")));
   for (const char* expected : {"2", "3"}) {
     Module m;
-    ASSERT_EQ(m.loadDirectory(ghost->dir()), 1);
+    ASSERT_EQ(m.load(ghost->dir()), 1);
     EXPECT_EQ(m.send("GET String SHIORI/2.5\r\nID: x\r\n\r\n"),
               std::string("SHIORI/2.6 200 OK\r\nString: ") + expected + "\r\nCharset: Shift_JIS\r\n\r\n");
     EXPECT_EQ(m.unload(), 1);
@@ -353,8 +309,8 @@ TEST_F(ExportsTest, VariablesSurviveAReloadThroughTheReflexFile) {
 
 TEST_F(ExportsTest, SecondLoadWithoutUnloadStartsAFreshSession) {
   ghost->write("vender/a.tlk", knowledgeFile(knowledgeBlock("OnZelkaGetResource", "only")));
-  ASSERT_EQ(module->loadDirectory(ghost->dir()), 1);
-  ASSERT_EQ(module->loadDirectory(ghost->dir()), 1);
+  ASSERT_EQ(module->load(ghost->dir()), 1);
+  ASSERT_EQ(module->load(ghost->dir()), 1);
   // The knowledge files are read again, not added twice nor skipped.
   for (int i = 0; i < 20; ++i) {
     EXPECT_EQ(module->send("GET String SHIORI/2.5\r\nID: x\r\n\r\n"),
@@ -368,7 +324,7 @@ TEST_F(ExportsTest, FailedStartNeverOverwritesTheReflexFile) {
   // variables were never restored, so unload must not write them over the file there.
   auto bare = std::make_unique<TempGhost>("");
   bare->write("reflex.txt", "kept\x01" "1\n");
-  EXPECT_EQ(module->loadDirectory(bare->dir()), 0);
+  EXPECT_EQ(module->load(bare->dir()), 0);
   EXPECT_EQ(module->unload(), 1);
   EXPECT_EQ(bare->read("reflex.txt"), "kept\x01" "1\n");
 }

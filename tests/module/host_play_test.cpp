@@ -1,7 +1,6 @@
 // The module driven the way a host drives it: requests through the exported functions of the
 // built zelka.so (mapped afresh for every test) on a temporary ghost with its own
 // configuration and a Shift_JIS knowledge file.
-#include <dlfcn.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "module/mapped_module.h"
 #include "shiori/ghost_fixture.h"
 
 namespace zelka {
@@ -20,46 +20,7 @@ namespace {
 
 using testing::CurrentDirectory;
 using testing::TempGhost;
-
-const std::string kModulePath = std::string(ZELKA_BINARY_DIR) + "/zelka.so";
-
-void* mallocCopy(std::string_view text) {
-  void* block = std::malloc(text.size() + 1);
-  std::memcpy(block, text.data(), text.size());
-  static_cast<char*>(block)[text.size()] = '\0';
-  return block;
-}
-
-class Module {
- public:
-  Module() {
-    handle_ = dlopen(kModulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) return;
-    load_ = reinterpret_cast<int (*)(void*, long)>(dlsym(handle_, "load"));
-    request_ = reinterpret_cast<void* (*)(void*, long*)>(dlsym(handle_, "request"));
-    unload_ = reinterpret_cast<int (*)()>(dlsym(handle_, "unload"));
-  }
-  ~Module() {
-    if (handle_ != nullptr) dlclose(handle_);
-  }
-  bool ok() const { return load_ != nullptr && request_ != nullptr && unload_ != nullptr; }
-  int load(std::string_view dir) { return load_(mallocCopy(dir), static_cast<long>(dir.size())); }
-  int unload() { return unload_(); }
-  std::string send(std::string_view text) {
-    long len = static_cast<long>(text.size());
-    void* response = request_(mallocCopy(text), &len);
-    if (response == nullptr) return "(null)";
-    std::string out(static_cast<const char*>(response), static_cast<std::size_t>(len));
-    std::free(response);
-    return out;
-  }
-
- private:
-  void* handle_ = nullptr;
-  int (*load_)(void*, long) = nullptr;
-  void* (*request_)(void*, long*) = nullptr;
-  int (*unload_)() = nullptr;
-};
+using Module = testing::MappedModule;
 
 // Shift_JIS texts of the knowledge file.
 const std::string kHeard = "\x95\xb7\x82\xa2\x82\xbd";        // heard

@@ -3,7 +3,6 @@
 // script, condition and event of the sample must expand without an error report, the
 // dictionary must reach the category elements, and every example of docs/authoring.md must
 // give the result the guide shows.
-#include <dlfcn.h>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +26,7 @@
 #include "config/zelka_config.h"
 #include "platform/text_codec.h"
 #include "script/knowledge_file.h"
+#include "module/mapped_module.h"
 #include "shiori/ghost_fixture.h"
 
 namespace zelka {
@@ -36,7 +36,6 @@ namespace fs = std::filesystem;
 using testing::CurrentDirectory;
 using testing::TempGhost;
 
-const std::string kModulePath = std::string(ZELKA_BINARY_DIR) + "/zelka.so";
 const fs::path kSampleDir = fs::path(ZELKA_SOURCE_DIR) / "ghost" / "sample";
 const fs::path kGuidePath = fs::path(ZELKA_SOURCE_DIR) / "docs" / "authoring.md";
 const std::string kErrorMark = "Zelka Script Error";
@@ -72,13 +71,6 @@ std::string finalTalk(std::string_view text) {
   return out;
 }
 
-void* mallocCopy(std::string_view text) {
-  void* block = std::malloc(text.size() + 1);
-  std::memcpy(block, text.data(), text.size());
-  static_cast<char*>(block)[text.size()] = '\0';
-  return block;
-}
-
 // ---- the module ----------------------------------------------------------------------------
 
 struct Answer {
@@ -87,29 +79,20 @@ struct Answer {
   std::string raw;
 };
 
+// The module, with each answer taken apart into its status and its talk value.
 class Module {
  public:
-  Module() {
-    handle_ = dlopen(kModulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) return;
-    load_ = reinterpret_cast<int (*)(void*, long)>(dlsym(handle_, "load"));
-    request_ = reinterpret_cast<void* (*)(void*, long*)>(dlsym(handle_, "request"));
-    unload_ = reinterpret_cast<int (*)()>(dlsym(handle_, "unload"));
-  }
-  ~Module() {
-    if (handle_ != nullptr) dlclose(handle_);
-  }
-  bool ok() const { return load_ != nullptr && request_ != nullptr && unload_ != nullptr; }
-  int load(std::string_view dir) { return load_(mallocCopy(dir), static_cast<long>(dir.size())); }
-  int unload() { return unload_(); }
+  bool ok() const { return module_.ok(); }
+  int load(std::string_view dir) { return module_.load(dir); }
+  int unload() { return module_.unload(); }
 
   Answer send(std::string_view text) {
-    long len = static_cast<long>(text.size());
-    void* response = request_(mallocCopy(text), &len);
     Answer answer;
-    if (response == nullptr) return answer;
-    answer.raw.assign(static_cast<const char*>(response), static_cast<std::size_t>(len));
-    std::free(response);
+    answer.raw = module_.send(text);
+    if (answer.raw == "(null)") {
+      answer.raw.clear();
+      return answer;
+    }
     if (answer.raw.size() > 11) answer.status = std::atoi(answer.raw.c_str() + 11);
     for (const char* key : {"\r\nWord: ", "\r\nSentence: ", "\r\nString: "}) {
       const std::size_t at = answer.raw.find(key);
@@ -121,10 +104,7 @@ class Module {
   }
 
  private:
-  void* handle_ = nullptr;
-  int (*load_)(void*, long) = nullptr;
-  void* (*request_)(void*, long*) = nullptr;
-  int (*unload_)() = nullptr;
+  testing::MappedModule module_;
 };
 
 // ---- the sample's files --------------------------------------------------------------------
