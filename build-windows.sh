@@ -132,11 +132,12 @@ build_architecture() {
   pugixml_dir=$(dirname "$(find "$prefix" -name pugixml-config.cmake | head -n 1)")
   gtest_dir=$(dirname "$(find "$prefix" -name GTestConfig.cmake | head -n 1)")
 
-  cmake -S . -B "$dir" "${cmake_cross[@]}" -DZELKA_BENCH=OFF -Dpugixml_DIR="$pugixml_dir" \
+  cmake -S . -B "$dir" "${cmake_cross[@]}" -DZELKA_BENCH=OFF -DZELKA_TESTS=OFF -Dpugixml_DIR="$pugixml_dir" \
     -DGTest_DIR="$gtest_dir" >/dev/null
   cmake --build "$dir" -j "$jobs" --target zelka
 
   cmake -S tests/windows -B "$dir/windows-tests" "${cmake_cross[@]}" -DGTest_DIR="$gtest_dir" \
+    -Dpugixml_DIR="$pugixml_dir" \
     -DZELKA_SOURCE_DIR="$root" -DZELKA_MODULE="$dir/zelka.dll" >/dev/null
   cmake --build "$dir/windows-tests" -j "$jobs"
 }

@@ -21,7 +21,7 @@
 #include <system_error>
 #include <vector>
 
-#include "knowledge/learning_engine.h"
+#include "learning/learning_engine.h"
 #include "platform/text_codec.h"
 #include "store_fixture.h"
 

@@ -15,10 +15,10 @@
 #include <memory>
 #include <string>
 
-#include "brain/knowledge_set.h"
 #include "config/zelka_config.h"
-#include "knowledge/bind_network.h"
+#include "learning/knowledge_set.h"
 #include "store_fixture.h"
+#include "stores/bind_network.h"
 
 namespace zelka {
 namespace {

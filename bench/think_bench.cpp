@@ -17,9 +17,9 @@
 #include <memory>
 #include <string>
 
-#include "brain/think_thread.h"
-#include "knowledge/bind_network.h"
+#include "learning/think_thread.h"
 #include "store_fixture.h"
+#include "stores/bind_network.h"
 
 namespace zelka {
 namespace {

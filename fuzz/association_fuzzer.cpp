@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "knowledge/learning_engine.h"
+#include "learning/learning_engine.h"
 #include "platform/text_codec.h"
 
 namespace {

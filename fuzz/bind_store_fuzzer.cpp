@@ -4,7 +4,7 @@
 #include <deque>
 #include <string>
 
-#include "brain/concept_learning.h"
+#include "learning/concept_learning.h"
 #include "store_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

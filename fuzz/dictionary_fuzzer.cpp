@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "knowledge/dictionary_import.h"
+#include "learning/dictionary_import.h"
 #include "store_fuzz.h"
 
 namespace {

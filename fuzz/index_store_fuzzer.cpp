@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "brain/concept_learning.h"
+#include "learning/concept_learning.h"
 #include "store_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -8,9 +8,9 @@
 #include <functional>
 #include <string>
 
-#include "brain/knowledge_set.h"
 #include "config/zelka_config.h"
 #include "fuzz_support.h"
+#include "learning/knowledge_set.h"
 #include "platform/text_codec.h"
 #include "xml/xml_document.h"
 

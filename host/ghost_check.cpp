@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "config/zelka_config.h"
-#include "knowledge/dictionary_import.h"
+#include "learning/dictionary_import.h"
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
 #include "script/knowledge_file.h"

@@ -11,8 +11,8 @@
 #include "config/zelka_config.h"
 #include "platform/clock.h"
 #include "platform/text_codec.h"
+#include "script/log_sink.h"
 #include "script/script_engine.h"
-#include "shiori/diagnostic_log.h"
 #include "util/number_text.h"
 #include "util/text.h"
 
@@ -783,7 +783,7 @@ int ScriptEngineInternals::commu(Call& call) {
   call.result = fresh.empty() ? "0" : std::to_string(found * 100 / fresh.size());
 
   if (e.logsFormulas()) {
-    DiagnosticLog& log = e.log_;
+    LogSink& log = e.log_;
     std::string accept;
     std::string state;
     call.variables().getVariable("__Think_accept", accept);

@@ -5,7 +5,7 @@
 
 #include "platform/clock.h"
 #include "platform/text_codec.h"
-#include "shiori/diagnostic_log.h"
+#include "script/log_sink.h"
 #include "util/number_text.h"
 #include "util/text.h"
 
@@ -52,7 +52,7 @@ bool isChainElement(const ScriptElement& element) {
 }  // namespace
 
 ScriptEngine::ScriptEngine(FormulaEvaluator& evaluator, KnowledgeBase& knowledge,
-                           EventContext& event, Mt19937& random, DiagnosticLog& log)
+                           EventContext& event, Mt19937& random, LogSink& log)
     : evaluator_(evaluator),
       knowledge_(knowledge),
       event_(event),

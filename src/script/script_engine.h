@@ -1,7 +1,7 @@
 // The script engine: the interpreter (parse, element tree, expansion, conditional chain,
 // rescan, error report), the meta elements and talk selection. It works on state the brain
 // owns and hands in: the formula evaluator with the variables, the knowledge base, the event
-// context, the random generator and the diagnostic log; the configuration and the learned
+// context, the random generator and a log sink; the configuration and the learned
 // knowledge are attached once they exist.
 //
 // Every recursion a script can drive (the rescan of results, a token talking its own token,
@@ -28,7 +28,7 @@
 
 namespace zelka {
 
-class DiagnosticLog;
+class LogSink;
 class ZelkaConfig;
 
 // One candidate of talk selection: the (key, entry) pair of the knowledge base.
@@ -43,7 +43,7 @@ class ScriptEngine {
   static constexpr std::size_t kDefaultWorkBudget = 1'000'000;
 
   ScriptEngine(FormulaEvaluator& evaluator, KnowledgeBase& knowledge, EventContext& event,
-               Mt19937& random, DiagnosticLog& log);
+               Mt19937& random, LogSink& log);
 
   void setRunLevel(int runLevel) { runLevel_ = runLevel; }
   void setConfig(const ZelkaConfig* config) { config_ = config; }
@@ -136,7 +136,7 @@ class ScriptEngine {
   KnowledgeBase& knowledge_;
   EventContext& event_;
   Mt19937& random_;
-  DiagnosticLog& log_;
+  LogSink& log_;
   const ZelkaConfig* config_ = nullptr;
   KnowledgeQueries* queries_ = nullptr;
   int runLevel_ = 0;

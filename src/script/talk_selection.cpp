@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "shiori/diagnostic_log.h"
+#include "script/log_sink.h"
 #include "util/number_text.h"
 
 namespace zelka {

@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "config/zelka_config.h"
-#include "knowledge/learning_engine.h"
+#include "learning/learning_engine.h"
 #include "script/event_context.h"
 #include "script/formula_evaluator.h"
 #include "script/knowledge_base.h"

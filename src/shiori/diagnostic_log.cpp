@@ -70,8 +70,6 @@ void DiagnosticLog::writeWide(std::u16string_view text) {
   write(toNarrow(text));
 }
 
-void DiagnosticLog::newline() { write("\n"); }
-
 void DiagnosticLog::timeStamp() {
   if (!ensureOpen()) return;
   std::string stamp = "[";

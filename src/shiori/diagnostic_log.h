@@ -8,22 +8,23 @@
 #include <string>
 #include <string_view>
 
+#include "script/log_sink.h"
+
 namespace zelka {
 
-class DiagnosticLog {
+class DiagnosticLog : public LogSink {
  public:
   DiagnosticLog() = default;
-  virtual ~DiagnosticLog();
+  ~DiagnosticLog() override;
   DiagnosticLog(const DiagnosticLog&) = delete;
   DiagnosticLog& operator=(const DiagnosticLog&) = delete;
 
   // Opens the named file (empty: "zelka.log" in the current directory), truncating it, and
   // writes the opening entry. -1 on failure, else 0.
   int open(const std::string& fileName = std::string());
-  void write(std::string_view text);          // narrow text as it is
-  void writeWide(std::u16string_view text);   // converted to Shift_JIS, stops at the first
-                                              // character that does not convert
-  void newline();
+  void write(std::string_view text) override;         // narrow text as it is
+  void writeWide(std::u16string_view text) override;  // converted to Shift_JIS, stops at the
+                                                      // first character that does not convert
   void timeStamp();                           // "[" + asctime without line feed + "]"
   void close();                               // closing entry, then close
   bool isOpen() const { return file_ != nullptr; }

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "brain/concept_learning.h"
-#include "brain/knowledge_set.h"
 #include "config/zelka_config.h"
-#include "knowledge/learning_engine.h"
+#include "learning/concept_learning.h"
+#include "learning/knowledge_set.h"
+#include "learning/learning_engine.h"
 #include "platform/text_codec.h"
 #include "shiori/ghost_fixture.h"
 #include "xml/xml_document.h"

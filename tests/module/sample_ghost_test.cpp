@@ -24,9 +24,9 @@
 #include <vector>
 
 #include "config/zelka_config.h"
+#include "module/mapped_module.h"
 #include "platform/text_codec.h"
 #include "script/knowledge_file.h"
-#include "module/mapped_module.h"
 #include "shiori/ghost_fixture.h"
 
 namespace zelka {

@@ -11,14 +11,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/text_codec.h"
+#include "script/log_sink.h"
 #include "script/script_engine.h"
-#include "shiori/diagnostic_log.h"
 
 namespace zelka {
 namespace testing_support {
@@ -62,6 +61,14 @@ class FakeQueries : public KnowledgeQueries {
   std::vector<int> acceptLevels;
 };
 
+// Keeps what the engine logs in memory.
+class CollectingLog : public LogSink {
+ public:
+  void write(std::string_view text) override { this->text += text; }
+  void writeWide(std::u16string_view text) override { this->text += toNarrow(text); }
+  std::string text;
+};
+
 class EngineTest : public ::testing::Test {
  protected:
   EngineTest() {
@@ -73,7 +80,6 @@ class EngineTest : public ::testing::Test {
     std::filesystem::create_directories(directory_);
   }
   ~EngineTest() override {
-    log.close();
     std::error_code ignored;
     std::filesystem::remove_all(directory_, ignored);
   }
@@ -118,33 +124,16 @@ class EngineTest : public ::testing::Test {
     ASSERT_TRUE(vars().loadVariables(file.string()));
   }
 
-  void openLog(int runLevel) {
-    logPath_ = (directory_ / "zelka.log").string();
-    ASSERT_EQ(log.open(logPath_), 0);
-    engine.setRunLevel(runLevel);
-  }
-  // The log without its opening line, with line ends as written by scripts ("\n").
-  std::string logText() {
-    std::ifstream in(logPath_, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    std::string text = buffer.str();
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-      out += text[i];
-    }
-    const std::size_t firstLine = out.find("debug_start\n");
-    return firstLine == std::string::npos ? out : out.substr(firstLine + 12);
-  }
+  void openLog(int runLevel) { engine.setRunLevel(runLevel); }
+  // What the engine logged, with line ends as written by scripts ("\n").
+  const std::string& logText() const { return log.text; }
 
   std::filesystem::path directory_;
-  std::string logPath_;
   FormulaEvaluator evaluator;
   KnowledgeBase knowledge;
   EventContext event;
   Mt19937 random{20240611u};
-  DiagnosticLog log;
+  CollectingLog log;
   ScriptEngine engine{evaluator, knowledge, event, random, log};
   FakeQueries queries;
 };

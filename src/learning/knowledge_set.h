@@ -8,11 +8,11 @@
 #include <deque>
 #include <string>
 
-#include "brain/neuron_network.h"
-#include "brain/think_thread.h"
-#include "knowledge/bind_network.h"
-#include "knowledge/sentence_journal.h"
-#include "knowledge/word_index.h"
+#include "learning/think_thread.h"
+#include "stores/bind_network.h"
+#include "stores/neuron_network.h"
+#include "stores/sentence_journal.h"
+#include "stores/word_index.h"
 #include "util/mt19937.h"
 
 namespace zelka {

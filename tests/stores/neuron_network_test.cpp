@@ -1,4 +1,4 @@
-#include "brain/neuron_network.h"
+#include "stores/neuron_network.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "knowledge/store_test_support.h"
 #include "platform/clock.h"
+#include "stores/store_test_support.h"
 
 namespace zelka {
 namespace {

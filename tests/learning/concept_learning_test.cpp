@@ -1,4 +1,4 @@
-#include "brain/concept_learning.h"
+#include "learning/concept_learning.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "brain/knowledge_set.h"
 #include "config/zelka_config.h"
-#include "knowledge/store_test_support.h"
+#include "learning/knowledge_set.h"
 #include "platform/text_codec.h"
+#include "stores/store_test_support.h"
 
 namespace zelka {
 namespace {

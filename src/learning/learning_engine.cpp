@@ -1,12 +1,12 @@
-#include "knowledge/learning_engine.h"
+#include "learning/learning_engine.h"
 
 #include <exception>
 #include <set>
 
-#include "brain/concept_learning.h"
-#include "brain/knowledge_set.h"
 #include "config/zelka_config.h"
-#include "knowledge/dictionary_import.h"
+#include "learning/concept_learning.h"
+#include "learning/dictionary_import.h"
+#include "learning/knowledge_set.h"
 #include "platform/text_codec.h"
 
 namespace zelka {

@@ -1,4 +1,4 @@
-#include "brain/think_thread.h"
+#include "learning/think_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "knowledge/bind_network.h"
+#include "stores/bind_network.h"
 
 namespace zelka {
 namespace {

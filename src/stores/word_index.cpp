@@ -1,4 +1,4 @@
-#include "knowledge/word_index.h"
+#include "stores/word_index.h"
 
 #include <algorithm>
 

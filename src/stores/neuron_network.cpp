@@ -1,4 +1,4 @@
-#include "brain/neuron_network.h"
+#include "stores/neuron_network.h"
 
 #include <algorithm>
 

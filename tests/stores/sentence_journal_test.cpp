@@ -1,11 +1,11 @@
-#include "knowledge/sentence_journal.h"
+#include "stores/sentence_journal.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "knowledge/store_test_support.h"
+#include "stores/store_test_support.h"
 
 namespace zelka {
 namespace {

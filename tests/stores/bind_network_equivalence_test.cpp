@@ -4,7 +4,7 @@
 // random sequence of additions, reinforcements and lookups on a tree whose root holds
 // hundreds of children, starting from a hand-edited file with odd entries. The serialised
 // documents and the saved files must stay identical throughout.
-#include "knowledge/bind_network.h"
+#include "stores/bind_network.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "knowledge/store_test_support.h"
+#include "stores/store_test_support.h"
 
 namespace zelka {
 namespace {

@@ -1,11 +1,11 @@
-#include "knowledge/word_index.h"
+#include "stores/word_index.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "knowledge/store_test_support.h"
+#include "stores/store_test_support.h"
 
 namespace zelka {
 namespace {

@@ -1,4 +1,4 @@
-#include "knowledge/learning_engine.h"
+#include "learning/learning_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <string>
 
-#include "brain/concept_learning.h"
-#include "brain/knowledge_set.h"
-#include "knowledge/store_test_support.h"
+#include "learning/concept_learning.h"
+#include "learning/knowledge_set.h"
 #include "platform/text_codec.h"
+#include "stores/store_test_support.h"
 
 namespace zelka {
 namespace {

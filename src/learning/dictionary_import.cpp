@@ -1,10 +1,10 @@
-#include "knowledge/dictionary_import.h"
+#include "learning/dictionary_import.h"
 
 #include <exception>
 #include <optional>
 
-#include "brain/concept_learning.h"
-#include "brain/knowledge_set.h"
+#include "learning/concept_learning.h"
+#include "learning/knowledge_set.h"
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
 #include "util/text.h"

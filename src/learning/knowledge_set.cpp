@@ -1,4 +1,4 @@
-#include "brain/knowledge_set.h"
+#include "learning/knowledge_set.h"
 
 #include "config/zelka_config.h"
 #include "platform/clock.h"

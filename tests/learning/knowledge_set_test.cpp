@@ -1,4 +1,4 @@
-#include "brain/knowledge_set.h"
+#include "learning/knowledge_set.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "config/zelka_config.h"
-#include "knowledge/store_test_support.h"
+#include "stores/store_test_support.h"
 
 namespace zelka {
 namespace {

@@ -1,4 +1,4 @@
-#include "knowledge/bind_network.h"
+#include "stores/bind_network.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "knowledge/store_test_support.h"
+#include "stores/store_test_support.h"
 
 namespace zelka {
 namespace {

@@ -1,9 +1,9 @@
-#include "brain/concept_learning.h"
+#include "learning/concept_learning.h"
 
 #include <algorithm>
 #include <iterator>
 
-#include "brain/knowledge_set.h"
+#include "learning/knowledge_set.h"
 
 namespace zelka {
 namespace {

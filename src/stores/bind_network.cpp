@@ -1,4 +1,4 @@
-#include "knowledge/bind_network.h"
+#include "stores/bind_network.h"
 
 #include <cmath>
 #include <limits>

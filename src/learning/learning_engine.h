@@ -63,7 +63,7 @@ class LearningEngine : public KnowledgeQueries {
                const std::u16string& text, std::deque<std::u16string>& segments) override;
 
   // Script entry points: split the argument text and associate / unify (see
-  // brain/concept_learning.h). The word is meaningful only when true is answered.
+  // learning/concept_learning.h). The word is meaningful only when true is answered.
   bool associateCall(const std::u16string& argument, std::u16string& word) override;
   bool unifyCall(const std::u16string& argument, std::u16string& word, bool swap) override;
 

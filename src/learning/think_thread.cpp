@@ -1,10 +1,10 @@
-#include "brain/think_thread.h"
+#include "learning/think_thread.h"
 
 #include <chrono>
 #include <exception>
 #include <utility>
 
-#include "knowledge/bind_network.h"
+#include "stores/bind_network.h"
 
 namespace zelka {
 

@@ -1,4 +1,4 @@
-#include "knowledge/sentence_journal.h"
+#include "stores/sentence_journal.h"
 
 namespace zelka {
 namespace {
