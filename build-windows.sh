@@ -132,8 +132,8 @@ build_architecture() {
   pugixml_dir=$(dirname "$(find "$prefix" -name pugixml-config.cmake | head -n 1)")
   gtest_dir=$(dirname "$(find "$prefix" -name GTestConfig.cmake | head -n 1)")
 
-  cmake -S . -B "$dir" "${cmake_cross[@]}" -DZELKA_BENCH=OFF -DZELKA_TESTS=OFF -Dpugixml_DIR="$pugixml_dir" \
-    -DGTest_DIR="$gtest_dir" >/dev/null
+  cmake -S . -B "$dir" "${cmake_cross[@]}" -DZELKA_BENCH=OFF -DZELKA_TESTS=OFF \
+    -Dpugixml_DIR="$pugixml_dir" >/dev/null
   cmake --build "$dir" -j "$jobs" --target zelka
 
   cmake -S tests/windows -B "$dir/windows-tests" "${cmake_cross[@]}" -DGTest_DIR="$gtest_dir" \
