@@ -1,0 +1,30 @@
+#include "util/problem_list.h"
+
+namespace zelka {
+
+void ProblemList::report(Problem problem) {
+  if (observer_) observer_(problem);
+  if (pending_.size() >= kLimit) {
+    ++dropped_;
+    return;
+  }
+  pending_.push_back(std::move(problem));
+}
+
+std::optional<Problem> ProblemList::take() {
+  if (pending_.empty()) return std::nullopt;
+  Problem first = std::move(pending_.front());
+  pending_.pop_front();
+  return first;
+}
+
+void ProblemList::clear() {
+  pending_.clear();
+  dropped_ = 0;
+}
+
+const char* severityName(Problem::Severity severity) {
+  return severity == Problem::Severity::Warning ? "warning" : "error";
+}
+
+}  // namespace zelka
