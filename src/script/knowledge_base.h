@@ -2,6 +2,7 @@
 // the order they were read.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 
@@ -14,6 +15,10 @@ struct KnowledgeEntry {
   std::string source;         // file name of the knowledge file
   std::string conditionalElse;
   std::string conditional;
+  // Where the entry was written, for messages to the author (1-based lines of the file; 0
+  // when not known): the block's opening brace and the first line of this script.
+  std::size_t blockLine = 0;
+  std::size_t scriptLine = 0;
 };
 
 using KnowledgeBase = std::multimap<std::string, KnowledgeEntry>;

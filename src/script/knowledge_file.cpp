@@ -41,13 +41,16 @@ class KnowledgeFileParser {
       : defaultToken_(defaultToken), fileName_(std::move(fileName)), base_(base),
         report_(report) {}
 
-  void line(std::u16string text) {
+  // One read of the file, from the given 1-based line of the file.
+  void line(std::u16string text, std::size_t lineNumber) {
+    lineNumber_ = lineNumber;
     tabsToSpaces(text);
     collapseSpaces(text);
     std::size_t stop = walk(text);
     std::u16string& field = target();
     field.append(text, 0, stop);
     if (field.empty()) return;
+    if (target_ == Field::kScript && scriptLine_ == 0) scriptLine_ = lineNumber_;
     // Trailing blanks go, except one escaped by a backslash.
     while (!field.empty() && field.back() == u' ' &&
            !(field.size() >= 2 && field[field.size() - 2] == u'\\')) {
@@ -86,6 +89,7 @@ class KnowledgeFileParser {
         if (c == u'{') {
           text.erase(i, 1);
           depth_ = 1;
+          blockLine_ = lineNumber_;
         } else {
           ++i;
         }
@@ -120,8 +124,9 @@ class KnowledgeFileParser {
       if (text.compare(0, keyword.text.size(), keyword.text) != 0) continue;
       joiner_.clear();
       if (keyword.field == Field::kScript) {
-        if (!script_.empty()) alternatives_.push_back(std::move(script_));
+        if (!script_.empty()) alternatives_.push_back({std::move(script_), scriptLine_});
         script_.clear();
+        scriptLine_ = 0;  // set by the script's first content
       }
       if (keyword.field == Field::kScript || keyword.field == Field::kConditional) {
         joiner_ = u"\n";
@@ -149,10 +154,11 @@ class KnowledgeFileParser {
     if (emotionLimiter_.empty()) emotionLimiter_ = u"0";
     if (conditional_.empty()) conditional_ = u"1";
     std::u16string tokenLine = token_ + u" " + emotionLimiter_ + u" ";
-    alternatives_.push_back(std::move(script_));
-    for (std::u16string& script : alternatives_) {
+    alternatives_.push_back({std::move(script_), scriptLine_});
+    for (Alternative& alternative : alternatives_) {
       if (addKnowledgeEntry(fileName_, tokenLine, conditional_, conditionalElse_,
-                            std::move(script), base_)) {
+                            std::move(alternative.script), base_, blockLine_,
+                            alternative.line)) {
         ++report_.entriesAdded;
       } else {
         ++report_.entriesDropped;
@@ -164,6 +170,7 @@ class KnowledgeFileParser {
     conditional_.clear();
     conditionalElse_.clear();
     script_.clear();
+    scriptLine_ = 0;
     alternatives_.clear();
     joiner_ = u"\n";
   }
@@ -178,7 +185,14 @@ class KnowledgeFileParser {
   Field target_ = Field::kScript;
   std::u16string joiner_ = u"\n";
   std::u16string token_, emotionLimiter_, script_, conditional_, conditionalElse_;
-  std::vector<std::u16string> alternatives_;
+  struct Alternative {
+    std::u16string script;
+    std::size_t line;
+  };
+  std::vector<Alternative> alternatives_;
+  std::size_t lineNumber_ = 0;  // the line being walked
+  std::size_t blockLine_ = 0;   // the open block's brace
+  std::size_t scriptLine_ = 0;  // the first line of the script being collected
 };
 
 // The bytes the reader works on for one read: cut at a zero byte, complemented back when
@@ -200,7 +214,8 @@ void complementRead(std::string& piece) {
 
 bool addKnowledgeEntry(const std::string& fileName, std::u16string tokenLine,
                        std::u16string conditional, std::u16string conditionalElse,
-                       std::u16string script, KnowledgeBase& base) {
+                       std::u16string script, KnowledgeBase& base, std::size_t blockLine,
+                       std::size_t scriptLine) {
   for (std::u16string* text : {&tokenLine, &conditional, &conditionalElse, &script}) {
     tabsToSpaces(*text);
     collapseSpaces(*text);
@@ -215,6 +230,8 @@ bool addKnowledgeEntry(const std::string& fileName, std::u16string tokenLine,
   entry.source = fileName;
   entry.conditionalElse = toNarrow(conditionalElse);
   entry.conditional = toNarrow(conditional);
+  entry.blockLine = blockLine;
+  entry.scriptLine = scriptLine;
   std::string key = entry.token;
   base.emplace(std::move(key), std::move(entry));  // after the equal keys already filed
   return true;
@@ -242,10 +259,14 @@ bool parseKnowledgeFile(const std::u16string& defaultToken, const std::string& p
   if (toWide(piece) != header) return fail(KnowledgeFileStatus::kBadHeader);
 
   KnowledgeFileParser parser(defaultToken, fileName, base, out);
+  std::size_t lineNumber = 2;  // the header is line 1
   while (reader.readLine(piece)) {
+    // A long line comes in several reads; only the read that ends it moves to the next line.
+    const std::size_t thisLine = lineNumber;
+    if (!piece.empty() && piece.back() == '\n') ++lineNumber;
     prepareRead(piece, scrambled);
     if (piece.empty()) continue;
-    parser.line(toWide(piece));
+    parser.line(toWide(piece), thisLine);
   }
   out.unclosedBraces = parser.openBraces();
   return true;

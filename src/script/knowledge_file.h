@@ -48,9 +48,11 @@ bool parseKnowledgeFile(const std::u16string& defaultToken, const std::string& p
 // line at blanks and files one entry under its first word, with the second word as the
 // emotion limit. False (nothing filed) when the split yields fewer than two pieces or one of
 // the first two is empty.
+// The entry remembers the lines it was written on (0: not known).
 bool addKnowledgeEntry(const std::string& fileName, std::u16string tokenLine,
                        std::u16string conditional, std::u16string conditionalElse,
-                       std::u16string script, KnowledgeBase& base);
+                       std::u16string script, KnowledgeBase& base, std::size_t blockLine = 0,
+                       std::size_t scriptLine = 0);
 
 // Complements every byte of one read except its last; applying it twice restores the read.
 void complementRead(std::string& piece);

@@ -60,6 +60,21 @@ TEST(KnowledgeFile, BlockWithTwoScriptsGivesTwoEntriesWithDefaults) {
   EXPECT_EQ(p.report.unclosedBraces, 0u);
 }
 
+TEST(KnowledgeFile, EntriesRememberTheLinesTheyWereWrittenOn) {
+  // Lines: 1 header, 2 comment, 3 "{", 4 token, 5 "script:", 6-7 script, 8 script with text,
+  // 9 "}", 10 "{", 11 a long script line read in two pieces, 12 "}", 13 "{", 14 script, 15 "}".
+  Parsed p = parseText(kHeader + "// talk\n{\ntoken: A\nscript:\n  one\n  more\nscript: two\n}\n" +
+                       "{\n" + std::string(1500, 'c') + "\n}\n{\nthree\n}\n");
+  ASSERT_TRUE(p.ok);
+  std::vector<std::pair<std::size_t, std::size_t>> lines;
+  for (const KnowledgeEntry* e : p.under("A")) lines.emplace_back(e->blockLine, e->scriptLine);
+  for (const KnowledgeEntry* e : p.under("OnZelkaFreeTalk")) {
+    lines.emplace_back(e->blockLine, e->scriptLine);
+  }
+  EXPECT_EQ(lines, (std::vector<std::pair<std::size_t, std::size_t>>{
+                       {3, 6}, {3, 8}, {10, 11}, {13, 14}}));
+}
+
 TEST(KnowledgeFile, TokenLineWordsAndFields) {
   struct Case {
     std::string block;
