@@ -283,4 +283,20 @@ std::string ScriptEngine::stripScriptQuotes(std::string_view text) {
   return out;
 }
 
+// The free talk interval, read and written where the event handling and the \ti element
+// find it: the variable "__TalkInterval".
+long ScriptEngine::talkInterval() const {
+  std::string value;
+  if (!evaluator_.variables().getVariable("__TalkInterval", value)) return 0;
+  return static_cast<long>(parseInt32Prefix(value));
+}
+
+void ScriptEngine::setTalkInterval(std::uint32_t seconds) {
+  evaluator_.variables().setVariable("__TalkInterval", std::to_string(seconds));
+}
+
+void ScriptEngine::setTalkIntervalText(std::string_view text) {
+  evaluator_.variables().setVariable("__TalkInterval", text);
+}
+
 }  // namespace zelka

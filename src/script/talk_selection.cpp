@@ -1,4 +1,5 @@
-// Talk selection: gathers the entries filed under a token whose conditions hold (a failed
+// Talk selection, the ScriptEngine members declared under "talk selection" in
+// script_engine.h: gathers the entries filed under a token whose conditions hold (a failed
 // condition defers to its conditional-else token), draws one at random and runs its script.
 #include "script/script_engine.h"
 
