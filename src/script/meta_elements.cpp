@@ -405,8 +405,8 @@ int MetaElementTable::commu(Call& call) {
   call.variables().getVariable("__Security_level", security);
   stripEnclosing(security, '"', '"');
   std::deque<std::u16string> fresh;
-  e.queries_->thinkNow(u"__zelka_kernel", toWide(security), toWide(call.body), fresh);
-  const int phase = e.queries_->acceptThinking(1);
+  e.queries_->thinkNow(std::u16string(kKernelSender), toWide(security), toWide(call.body), fresh);
+  const int phase = e.queries_->acceptThinking(kThinkReady);
   call.variables().setVariableUnsigned("__Think_accept", static_cast<std::uint32_t>(phase));
   call.variables().setVariableUnsigned("__Think_state",
                                        static_cast<std::uint32_t>(e.queries_->thinkResult()));
@@ -421,7 +421,7 @@ int MetaElementTable::commu(Call& call) {
   }
   call.result = fresh.empty() ? "0" : std::to_string(found * 100 / fresh.size());
 
-  if (e.logsFormulas()) {
+  if (e.runLevel_.logsFormulas()) {
     LogSink& log = e.log_;
     std::string accept;
     std::string state;

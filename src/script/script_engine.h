@@ -27,6 +27,7 @@
 #include "script/formula_evaluator.h"
 #include "script/knowledge_base.h"
 #include "script/knowledge_queries.h"
+#include "script/run_level.h"
 #include "script/script_parser.h"
 #include "util/mt19937.h"
 
@@ -49,7 +50,7 @@ class ScriptEngine {
   ScriptEngine(FormulaEvaluator& evaluator, KnowledgeBase& knowledge, EventContext& event,
                Mt19937& random, LogSink& log);
 
-  void setRunLevel(int runLevel) { runLevel_ = runLevel; }
+  void setRunLevel(int runLevel) { runLevel_ = RunLevel(runLevel); }
   void setConfig(const ZelkaConfig* config) { config_ = config; }
   void setKnowledgeQueries(KnowledgeQueries* queries) { queries_ = queries; }
   // The clock the date elements read (seconds since the epoch); the system clock by default.
@@ -103,8 +104,6 @@ class ScriptEngine {
   // Evaluates a formula (logging its three texts at run levels 3 and 4).
   std::optional<std::string> evaluateFormula(std::string_view formula, bool logIt);
   void logFormula();
-  bool logsSelection() const { return runLevel_ == 2 || runLevel_ == 4; }
-  bool logsFormulas() const { return runLevel_ == 3 || runLevel_ == 4; }
 
   // True when another nested expansion or unit of work is not allowed.
   bool exhausted() const { return nesting_ >= kMaxNesting || budget_ == 0; }
@@ -147,7 +146,7 @@ class ScriptEngine {
   LogSink& log_;
   const ZelkaConfig* config_ = nullptr;
   KnowledgeQueries* queries_ = nullptr;
-  int runLevel_ = 0;
+  RunLevel runLevel_;
   std::function<std::int64_t()> clock_;
   int nesting_ = 0;
   int entered_ = 0;

@@ -36,7 +36,7 @@ std::size_t ScriptEngine::collectImpl(std::string_view token, CandidateList& lis
     std::string expansion;
     runScript(entry.conditional, expansion);
     if (expansion.empty()) continue;
-    if (logsSelection()) {
+    if (runLevel_.logsSelection()) {
       log_.newline();
       log_.write("conditional formula : ");
       log_.write(entry.conditional);
@@ -47,7 +47,7 @@ std::size_t ScriptEngine::collectImpl(std::string_view token, CandidateList& lis
     }
     const std::optional<std::string> answer = evaluateFormula(expansion, false);
     const double value = answer ? parseDoublePrefix(*answer) : 0.0;
-    if (logsSelection()) {
+    if (runLevel_.logsSelection()) {
       log_.write("conditional result 2: ");
       log_.write(answer ? *answer : std::string());
       log_.newline();
@@ -77,7 +77,7 @@ std::optional<std::string> ScriptEngine::runTalk(std::string_view token, std::st
         std::min<std::size_t>(candidates.size(), std::numeric_limits<std::uint32_t>::max()));
     const std::uint32_t k = chooseIndex(count);
     const KnowledgeEntry& entry = candidates[k - 1]->second;
-    if (logsSelection()) {
+    if (runLevel_.logsSelection()) {
       log_.newline();
       log_.write("selected layer2 script: ");
       log_.write(entry.script);
@@ -85,14 +85,14 @@ std::optional<std::string> ScriptEngine::runTalk(std::string_view token, std::st
     std::string text;
     runScript(entry.script, text);
     if (!raw) text = stripScriptQuotes(text);
-    if (logsSelection()) {
+    if (runLevel_.logsSelection()) {
       log_.newline();
       log_.write("selected layer2 script result: ");
       log_.write(text);
     }
     if (text.empty()) return std::nullopt;
     out = text;
-    if (logsSelection()) {
+    if (runLevel_.logsSelection()) {
       log_.newline();
       log_.write("selected layer2 script last result: ");
       log_.write(text);
