@@ -14,7 +14,7 @@
 namespace zelka {
 namespace {
 
-using testing_support::EngineTest;
+using testing_support::ScriptEngineTest;
 using testing_support::finalReport;
 
 struct TalkCase {
@@ -26,7 +26,7 @@ bool isReport(const std::string& talk) {
   return talk.find("<!-- Zelka Script Error") != std::string::npos;
 }
 
-class MetaElementTest : public EngineTest {
+class MetaElementTest : public ScriptEngineTest {
  protected:
   static constexpr std::int64_t kNow = 1750000000;
   MetaElementTest() { engine.setClock([] { return kNow; }); }
