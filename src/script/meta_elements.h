@@ -30,6 +30,12 @@ class MetaElementTable {
   // Computes the element's result from its expanded argument text (parentheses kept) and
   // body text (brackets kept). Answers 0 with result set, or error code 1 or 2 (the caller
   // writes the report). A storing element files its result under the counter and advances it.
+  static int dispatch(ScriptEngine& engine, const ScriptElement& element,
+                      const std::string& argumentText, const std::string& bodyText,
+                      std::uint32_t& counter, std::string& result);
+
+ private:
+  // One element being computed: its texts, the result to set, the engine it runs in.
   struct Call {
     ScriptEngine& engine;
     const ScriptElement& element;
@@ -50,11 +56,6 @@ class MetaElementTable {
     Handler handler;
   };
 
-  static int dispatch(ScriptEngine& engine, const ScriptElement& element,
-                      const std::string& argumentText, const std::string& bodyText,
-                      std::uint32_t& counter, std::string& result);
-
- private:
   static const Row* findRow(const ScriptElement& element);
 
   static int category(Call& call);
