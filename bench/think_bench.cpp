@@ -144,8 +144,8 @@ void BM_ThinkPassRepeatedOnWorker(benchmark::State& state) {
   think.setThinkWait(1000);
   int late = 0;
   for (auto _ : state) {
-    if (think.startThinking(u"bench", u"", in.sentence, 500) != 1) ++late;
-    think.acceptThinking(1);
+    if (think.startThinking(u"bench", u"", in.sentence, 500) != ThinkThread::kStartEnded) ++late;
+    think.acceptThinking(kThinkReady);
   }
   state.counters["over_500ms"] = late;
 }

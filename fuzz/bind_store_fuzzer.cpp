@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::deque<std::u16string> segments;
     set.thinking().thinkNow(u"friend", u"local", u"abcab\u3042\u3044abc", segments);
     segments.clear();
-    set.thinking().thinkNow(std::u16string(zelka::ThinkThread::kKernelSender), u"local",
+    set.thinking().thinkNow(std::u16string(zelka::kKernelSender), u"local",
                             u"ab", segments);
 
     zelka::ConceptLearning learning(set);

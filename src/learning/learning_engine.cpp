@@ -59,7 +59,7 @@ void LearningEngine::shutdown() {
 }
 
 int LearningEngine::thinkPhase() const {
-  return knowledge_ ? knowledge_->thinking().thinkPhase() : 1;
+  return knowledge_ ? knowledge_->thinking().thinkPhase() : kThinkReady;
 }
 
 int LearningEngine::tickThinking() {
@@ -67,11 +67,11 @@ int LearningEngine::tickThinking() {
 }
 
 int LearningEngine::acceptThinking(int level) {
-  return knowledge_ ? knowledge_->thinking().acceptThinking(level) : 1;
+  return knowledge_ ? knowledge_->thinking().acceptThinking(level) : kThinkReady;
 }
 
 int LearningEngine::thinkResult() const {
-  return knowledge_ ? knowledge_->thinking().thinkResult() : 0;
+  return knowledge_ ? knowledge_->thinking().thinkResult() : kThinkUnset;
 }
 
 int LearningEngine::thinkTicks() const {
@@ -83,7 +83,7 @@ int LearningEngine::thinkWait() const {
 }
 
 bool LearningEngine::takeSegments(std::deque<std::u16string>& out) {
-  if (!knowledge_ || knowledge_->thinking().thinkPhase() == 0) return false;
+  if (!knowledge_ || knowledge_->thinking().thinkPhase() == kThinkRunning) return false;
   knowledge_->thinking().takeSegments(out);
   return true;
 }
@@ -91,14 +91,14 @@ bool LearningEngine::takeSegments(std::deque<std::u16string>& out) {
 bool LearningEngine::startThinking(const std::u16string& sender,
                                    const std::u16string& securityLevel,
                                    const std::u16string& text, int timeoutMs) {
-  if (!knowledge_ || knowledge_->thinking().thinkPhase() == 0) return false;
+  if (!knowledge_ || knowledge_->thinking().thinkPhase() == kThinkRunning) return false;
   knowledge_->thinking().startThinking(sender, securityLevel, text, timeoutMs);
   return true;
 }
 
 int LearningEngine::thinkNow(const std::u16string& sender, const std::u16string& securityLevel,
                              const std::u16string& text, std::deque<std::u16string>& segments) {
-  if (!knowledge_) return segments.empty() ? 3 : 2;
+  if (!knowledge_) return segments.empty() ? kThinkCutEmpty : kThinkCutWithSegments;
   return knowledge_->thinking().thinkNow(sender, securityLevel, text, segments);
 }
 

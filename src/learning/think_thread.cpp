@@ -10,15 +10,6 @@ namespace zelka {
 
 namespace {
 
-constexpr int kPhaseRunning = 0;
-constexpr int kPhaseReady = 1;
-constexpr int kPhaseFinished = 2;
-
-// Result codes of a threaded pass.
-constexpr int kResultWalked = 1;
-constexpr int kResultCutWithSegments = 2;
-constexpr int kResultCutEmpty = 3;
-
 // Lookup modes: the first character of a text may follow the root along any link; within a
 // segment a character must have followed its predecessor often enough (distance <= 0.5).
 constexpr int kModeAny = 0;
@@ -30,7 +21,7 @@ ThinkThread::ThinkThread(BindNetworkStore& bindNetwork) : bind_(bindNetwork) {}
 
 ThinkThread::~ThinkThread() {
   if (worker_.joinable()) {
-    phase_.store(kPhaseReady);  // asks the pass to stop at its next character
+    phase_.store(kThinkReady);  // asks the pass to stop at its next character
     joinWorker();
   }
 }
@@ -50,8 +41,8 @@ void ThinkThread::reapFinished() {
 
 bool ThinkThread::claimPhase() {
   int seen = phase_.load();
-  while (seen != kPhaseRunning) {
-    if (phase_.compare_exchange_weak(seen, kPhaseRunning)) return true;
+  while (seen != kThinkRunning) {
+    if (phase_.compare_exchange_weak(seen, kThinkRunning)) return true;
   }
   return false;
 }
@@ -59,7 +50,7 @@ bool ThinkThread::claimPhase() {
 int ThinkThread::startThinking(const std::u16string& sender, const std::u16string& securityLevel,
                                const std::u16string& text, int timeoutMs) {
   (void)securityLevel;  // carried with the request; the pass does not consult it
-  if (phase_.load() == kPhaseRunning) return 0;
+  if (phase_.load() == kThinkRunning) return kStartRefused;
   // A worker that has already ended (its result not yet collected) is joined before a new one
   // replaces it; its unaccepted segments are discarded below.
   if (worker_.joinable()) joinWorker();
@@ -77,8 +68,8 @@ int ThinkThread::startThinking(const std::u16string& sender, const std::u16strin
     // The pass is claimed here, before the worker exists, so that a stop set by the caller
     // right after this call can never be overwritten by the worker's start.
     ticks_.store(0);
-    result_.store(0);
-    phase_.store(kPhaseRunning);
+    result_.store(kThinkUnset);
+    phase_.store(kThinkRunning);
     workerDone_.store(false);
     worker_ = std::thread(&ThinkThread::threadBody, this, std::move(senderCopy),
                           std::move(textCopy));
@@ -87,7 +78,7 @@ int ThinkThread::startThinking(const std::u16string& sender, const std::u16strin
     phase_.store(previousPhase);
     result_.store(previousResult);
     ticks_.store(previousTicks);
-    return 0;
+    return kStartRefused;
   }
 
   const auto wait = std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
@@ -96,9 +87,9 @@ int ThinkThread::startThinking(const std::u16string& sender, const std::u16strin
     std::unique_lock<std::mutex> lock(doneMutex_);
     ended = doneSignal_.wait_for(lock, wait, [this] { return workerDone_.load(); });
   }
-  if (!ended) return 2;
+  if (!ended) return kStartStillRunning;
   joinWorker();
-  return 1;
+  return kStartEnded;
 }
 
 void ThinkThread::threadBody(std::u16string sender, std::u16string text) {
@@ -117,10 +108,10 @@ void ThinkThread::threadBody(std::u16string sender, std::u16string text) {
     std::lock_guard<std::mutex> lock(segmentsMutex_);
     anySegment = !segments_.empty();
   }
-  result_.store(walked ? kResultWalked : anySegment ? kResultCutWithSegments : kResultCutEmpty);
+  result_.store(walked ? kThinkWalked : anySegment ? kThinkCutWithSegments : kThinkCutEmpty);
   // The end of the pass overwrites a level a caller set meanwhile; acceptThinking restores it
   // after joining.
-  phase_.store(kPhaseFinished);
+  phase_.store(kThinkFinished);
   {
     std::lock_guard<std::mutex> lock(doneMutex_);
     workerDone_.store(true);
@@ -133,14 +124,14 @@ bool ThinkThread::segmentText(const std::u16string& sender, const std::u16string
   (void)securityLevel;
   if (!claimPhase()) return false;
   ticks_.store(0);
-  result_.store(0);
+  result_.store(kThinkUnset);
   bool walked = false;
   try {
     walked = walk(sender, text, segments, nullptr);
   } catch (...) {
     walked = false;
   }
-  phase_.store(kPhaseFinished);
+  phase_.store(kThinkFinished);
   return walked;
 }
 
@@ -163,7 +154,7 @@ bool ThinkThread::walk(const std::u16string& sender, const std::u16string& text,
   BindNode current = root;
   int mode = kModeAny;
   for (char16_t c : text) {
-    if (phase_.load() != kPhaseRunning || ticks_.load() >= thinkWait_.load()) {
+    if (phase_.load() != kThinkRunning || ticks_.load() >= thinkWait_.load()) {
       return false;  // cut off: the unfinished segment is dropped
     }
     const std::u16string_view name(&c, 1);
@@ -206,8 +197,8 @@ int ThinkThread::thinkNow(const std::u16string& sender, const std::u16string& se
   } catch (...) {
     walked = false;
   }
-  if (walked) return 1;
-  return segments.empty() ? 3 : 2;
+  if (walked) return kThinkWalked;
+  return segments.empty() ? kThinkCutEmpty : kThinkCutWithSegments;
 }
 
 int ThinkThread::acceptThinking(int level) {

@@ -4,12 +4,13 @@
 // long. The same pass can run synchronously on the calling thread.
 //
 // Phase: 1 ready, 0 running, 2 finished (a positive value set by the caller also asks a
-// running pass to stop). All operations except the worker's own body are called from one
-// owner thread. The phase, result, ticks and wait are atomics; the worker thread is created,
-// joined and forgotten only by the owner, so "a thread is held" is exact from the owner's
-// view. The segments are guarded by a lock; callers read them once the phase shows 2 or after
-// acceptThinking has joined the worker. While a pass runs the owner must leave the bind
-// network alone.
+// running pass to stop); the phases, the results and the kernel sender (whose passes reinforce
+// nothing) are named in script/think_codes.h. All operations except the worker's own body are
+// called from one owner thread. The phase, result, ticks and wait are atomics; the worker
+// thread is created, joined and forgotten only by the owner, so "a thread is held" is exact
+// from the owner's view. The segments are guarded by a lock; callers read them once the phase
+// shows 2 or after acceptThinking has joined the worker. While a pass runs the owner must leave
+// the bind network alone.
 #pragma once
 
 #include <atomic>
@@ -19,15 +20,14 @@
 #include <string>
 #include <thread>
 
+#include "script/think_codes.h"
+
 namespace zelka {
 
 class BindNetworkStore;
 
 class ThinkThread {
  public:
-  // The sender whose texts are the ghost's own: its passes add links but reinforce none.
-  static constexpr std::u16string_view kKernelSender = u"__zelka_kernel";
-
   explicit ThinkThread(BindNetworkStore& bindNetwork);
   ~ThinkThread();   // stops and joins a running pass
   ThinkThread(const ThinkThread&) = delete;
@@ -35,13 +35,19 @@ class ThinkThread {
 
   void setThinkWait(int seconds) { thinkWait_.store(seconds); }
 
+  // What startThinking answers (how the first wait went, not how the pass ended).
+  enum StartOutcome : int {
+    kStartRefused = 0,       // a pass is running, or no thread could be created
+    kStartEnded = 1,         // the pass ended within the wait
+    kStartStillRunning = 2,  // the wait ran out with the pass still running
+  };
+
   // Starts a pass on the worker thread and waits up to timeoutMs (negative: not at all).
-  // 0: refused (a pass is running, or no thread could be created); 1: the pass ended within
-  // the wait; 2: it is still running.
   int startThinking(const std::u16string& sender, const std::u16string& securityLevel,
                     const std::u16string& text, int timeoutMs);
-  // Runs the pass on the calling thread, appending to segments. 1: walked the whole text;
-  // otherwise 2 when segments is not empty, else 3.
+  // Runs the pass on the calling thread, appending to segments. kThinkWalked: walked the
+  // whole text; otherwise kThinkCutWithSegments when segments is not empty, else
+  // kThinkCutEmpty.
   int thinkNow(const std::u16string& sender, const std::u16string& securityLevel,
                const std::u16string& text, std::deque<std::u16string>& segments);
   // Level >= 1: sets the phase to it, waits without limit for a held worker and sets the

@@ -1,244 +1,23 @@
 // The meta element table: what each element name computes once its argument and body groups
-// have been expanded, plus the number format, decimal text addition and the talk interval.
+// have been expanded (see meta_elements.h).
 #include "script/meta_elements.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cmath>
 #include <limits>
 
 #include "config/zelka_config.h"
 #include "platform/clock.h"
 #include "platform/text_codec.h"
+#include "script/knowledge_queries.h"
 #include "script/log_sink.h"
+#include "script/number_format.h"
 #include "script/script_engine.h"
 #include "util/number_text.h"
 #include "util/text.h"
 
 namespace zelka {
 namespace {
-
-constexpr int kMaxCastWidth = 1024;
-constexpr int kMaxCastPrecision = 512;
-
-bool isShiftJisLead(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
-}
-
-// Cuts a text at the limit without splitting a two-byte character.
-void cutAtLimit(std::string& text, std::size_t limit) {
-  if (text.size() <= limit) return;
-  std::size_t i = 0;
-  while (i < limit) {
-    const std::size_t step = isShiftJisLead(static_cast<unsigned char>(text[i])) ? 2 : 1;
-    if (i + step > limit) break;
-    i += step;
-  }
-  text.resize(i);
-}
-
-// ---- number format ----------------------------------------------------------------------
-
-struct FloatConversion {
-  bool leftAlign = false;
-  bool plus = false;
-  bool space = false;
-  bool alternate = false;
-  bool zeroPad = false;
-  int width = 0;
-  int precision = -1;  // none given
-  char conversion = 'f';
-};
-
-std::string charsOf(double value, std::chars_format format, int precision) {
-  std::array<char, 2048> buffer;
-  const auto result =
-      precision < 0 ? std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, format)
-                    : std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, format,
-                                    precision);
-  if (result.ec != std::errc()) return "0";
-  return std::string(buffer.data(), result.ptr);
-}
-
-// "1.5e+01" -> "1.5e+001": the exponent gets at least three digits.
-void widenExponent(std::string& text) {
-  const std::size_t e = text.find('e');
-  if (e == std::string::npos || e + 2 > text.size()) return;
-  const std::size_t digits = text.size() - (e + 2);
-  if (digits < 3) text.insert(e + 2, 3 - digits, '0');
-}
-
-int exponentOf(const std::string& scientific) {
-  const std::size_t e = scientific.find('e');
-  if (e == std::string::npos) return 0;
-  return static_cast<int>(parseIntegerPrefix(std::string_view(scientific).substr(e + 1)));
-}
-
-// Removes trailing fraction zeros (and a bare point) from the mantissa.
-void stripTrailingZeros(std::string& text) {
-  const std::size_t point = text.find('.');
-  if (point == std::string::npos) return;
-  std::size_t end = text.find_first_of("ep", point);
-  if (end == std::string::npos) end = text.size();
-  std::size_t cut = end;
-  while (cut > point + 1 && text[cut - 1] == '0') --cut;
-  if (cut == point + 1) cut = point;
-  text.erase(cut, end - cut);
-}
-
-void ensurePoint(std::string& text) {
-  if (text.find('.') != std::string::npos) return;
-  std::size_t at = text.find_first_of("ep");
-  if (at == std::string::npos) at = text.size();
-  text.insert(at, 1, '.');
-}
-
-// The digits of |value| under one conversion, without sign or padding.
-std::string renderMagnitude(double magnitude, const FloatConversion& spec) {
-  const char lower = static_cast<char>(spec.conversion | 0x20);
-  if (std::isnan(magnitude)) return "nan";
-  if (std::isinf(magnitude)) return "inf";
-  std::string text;
-  switch (lower) {
-    case 'f':
-      text = charsOf(magnitude, std::chars_format::fixed, spec.precision < 0 ? 6 : spec.precision);
-      if (spec.alternate) ensurePoint(text);
-      break;
-    case 'e':
-      text = charsOf(magnitude, std::chars_format::scientific,
-                     spec.precision < 0 ? 6 : spec.precision);
-      if (spec.alternate) ensurePoint(text);
-      widenExponent(text);
-      break;
-    case 'g': {
-      const int p = spec.precision < 0 ? 6 : (spec.precision == 0 ? 1 : spec.precision);
-      const std::string scientific = charsOf(magnitude, std::chars_format::scientific, p - 1);
-      const int x = exponentOf(scientific);
-      text = (p > x && x >= -4) ? charsOf(magnitude, std::chars_format::fixed, p - 1 - x)
-                                : scientific;
-      if (spec.alternate) {
-        ensurePoint(text);
-      } else {
-        stripTrailingZeros(text);
-      }
-      widenExponent(text);
-      break;
-    }
-    default:  // 'a'
-      text = "0x";
-      text += charsOf(magnitude, std::chars_format::hex, spec.precision);
-      if (spec.alternate) ensurePoint(text);
-      break;
-  }
-  return text;
-}
-
-std::string renderConversion(double value, const FloatConversion& spec) {
-  std::string digits = renderMagnitude(std::fabs(value), spec);
-  if (spec.conversion >= 'A' && spec.conversion <= 'Z') {
-    std::transform(digits.begin(), digits.end(), digits.begin(),
-                   [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; });
-  }
-  std::string sign;
-  if (std::signbit(value) && !std::isnan(value)) {
-    sign = "-";
-  } else if (spec.plus) {
-    sign = "+";
-  } else if (spec.space) {
-    sign = " ";
-  }
-  const std::size_t length = sign.size() + digits.size();
-  const std::size_t width = static_cast<std::size_t>(spec.width);
-  if (width <= length) return sign + digits;
-  const std::size_t fill = width - length;
-  if (spec.leftAlign) return sign + digits + std::string(fill, ' ');
-  if (spec.zeroPad && std::isfinite(value)) {
-    // Zeros go after the sign and after a hexadecimal prefix.
-    std::size_t at = 0;
-    if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) at = 2;
-    digits.insert(at, fill, '0');
-    return sign + digits;
-  }
-  return std::string(fill, ' ') + sign + digits;
-}
-
-// Applies a script-supplied format to one value, honouring only what is safe.
-std::string formatCustom(double value, std::string_view format) {
-  std::string out;
-  bool converted = false;
-  std::size_t i = 0;
-  const std::size_t n = format.size();
-  while (i < n && out.size() <= kNumberFormatLimit) {
-    const char c = format[i];
-    if (c != '%') {
-      out += c;
-      ++i;
-      continue;
-    }
-    if (i + 1 < n && format[i + 1] == '%') {
-      out += '%';
-      i += 2;
-      continue;
-    }
-    FloatConversion spec;
-    bool safe = true;
-    std::size_t j = i + 1;
-    for (; j < n; ++j) {
-      const char f = format[j];
-      if (f == '-') {
-        spec.leftAlign = true;
-      } else if (f == '+') {
-        spec.plus = true;
-      } else if (f == ' ') {
-        spec.space = true;
-      } else if (f == '#') {
-        spec.alternate = true;
-      } else if (f == '0') {
-        spec.zeroPad = true;
-      } else {
-        break;
-      }
-    }
-    if (j < n && format[j] == '*') {
-      safe = false;
-      ++j;
-    }
-    for (; j < n && format[j] >= '0' && format[j] <= '9'; ++j) {
-      spec.width = std::min(kMaxCastWidth, spec.width * 10 + (format[j] - '0'));
-    }
-    if (j < n && format[j] == '.') {
-      ++j;
-      spec.precision = 0;
-      if (j < n && format[j] == '*') {
-        safe = false;
-        ++j;
-      }
-      for (; j < n && format[j] >= '0' && format[j] <= '9'; ++j) {
-        spec.precision = std::min(kMaxCastPrecision, spec.precision * 10 + (format[j] - '0'));
-      }
-    }
-    if (j < n && (format[j] == 'l' || format[j] == 'L')) ++j;
-    if (j >= n) {
-      out.append(format.substr(i));  // an unfinished conversion stays literal
-      break;
-    }
-    const char conversion = format[j];
-    const bool floating = std::string_view("eEfFgGaA").find(conversion) != std::string_view::npos;
-    if (safe && floating && !converted) {
-      spec.conversion = conversion;
-      out += renderConversion(value, spec);
-      converted = true;
-    } else {
-      out.append(format.substr(i, j + 1 - i));  // neutralised: written as it stands
-    }
-    i = j + 1;
-  }
-  cutAtLimit(out, kNumberFormatLimit);
-  return out;
-}
-
-// ---- small readers ---------------------------------------------------------------------
 
 // strtoul on a 32-bit long: a negative number wraps, anything out of range saturates.
 std::uint32_t readUnsigned32(std::string_view text) {
@@ -326,149 +105,9 @@ std::vector<std::string> itemsOf(std::string_view body) {
 
 }  // namespace
 
-std::string castOfArguments(std::string_view argumentText) {
-  std::string cast(argumentText);
-  stripEnclosing(cast, '(', ')');
-  trim(cast);
-  trim(cast, '"');
-  return cast;
-}
+VariableTable& MetaElementTable::Call::variables() { return engine.evaluator_.variables(); }
 
-std::string formatWithCast(double value, std::string_view cast) {
-  if (cast.empty() || cast == "int") return formatFixed(value, 0);
-  if (cast == "abs") return formatFixed(std::fabs(value), 0);
-  if (cast == "float") return formatFixed(value, 6);
-  if (cast == "double") return formatScientific(value, 6);
-  return formatCustom(value, cast);
-}
-
-std::string addDecimalTexts(std::string_view a, std::string_view b) {
-  std::string left(a);
-  std::string right(b);
-  collapseSpaces(left);
-  collapseSpaces(right);
-  const bool subtract = (!left.empty() && left[0] == '-') != (!right.empty() && right[0] == '-');
-
-  std::string digitsLeft;
-  std::string digitsRight;
-  for (char c : left) {
-    if (c >= '0' && c <= '9') digitsLeft += c;
-  }
-  for (char c : right) {
-    if (c >= '0' && c <= '9') digitsRight += c;
-  }
-  if (digitsLeft.empty() && digitsRight.empty()) return "0";
-
-  std::string result;
-  if (!subtract) {
-    int carry = 0;
-    std::size_t i = digitsLeft.size();
-    std::size_t j = digitsRight.size();
-    while (i > 0 || j > 0) {
-      int sum = carry;
-      if (i > 0) sum += digitsLeft[--i] - '0';
-      if (j > 0) sum += digitsRight[--j] - '0';
-      result.insert(result.begin(), static_cast<char>('0' + sum % 10));
-      carry = sum / 10;
-    }
-    if (carry) result.insert(result.begin(), static_cast<char>('0' + carry));
-    return result;
-  }
-
-  // One operand is negative: the magnitude of the difference, without a sign.
-  auto trimmed = [](std::string s) {
-    const std::size_t first = s.find_first_not_of('0');
-    return first == std::string::npos ? std::string("0") : s.substr(first);
-  };
-  std::string larger = trimmed(digitsLeft);
-  std::string smaller = trimmed(digitsRight);
-  if (larger.size() < smaller.size() || (larger.size() == smaller.size() && larger < smaller)) {
-    std::swap(larger, smaller);
-  }
-  int borrow = 0;
-  std::size_t i = larger.size();
-  std::size_t j = smaller.size();
-  while (i > 0) {
-    int digit = (larger[--i] - '0') - borrow;
-    if (j > 0) digit -= smaller[--j] - '0';
-    borrow = digit < 0 ? 1 : 0;
-    if (digit < 0) digit += 10;
-    result.insert(result.begin(), static_cast<char>('0' + digit));
-  }
-  return trimmed(result);
-}
-
-// ---- talk interval ------------------------------------------------------------------------
-
-long ScriptEngine::talkInterval() const {
-  std::string value;
-  if (!evaluator_.variables().getVariable("__TalkInterval", value)) return 0;
-  return static_cast<long>(parseInt32Prefix(value));
-}
-
-void ScriptEngine::setTalkInterval(std::uint32_t seconds) {
-  evaluator_.variables().setVariable("__TalkInterval", std::to_string(seconds));
-}
-
-void ScriptEngine::setTalkIntervalText(std::string_view text) {
-  evaluator_.variables().setVariable("__TalkInterval", text);
-}
-
-// ---- the table ----------------------------------------------------------------------------
-
-class ScriptEngineInternals {
- public:
-  struct Call {
-    ScriptEngine& engine;
-    const ScriptElement& element;
-    bool backslash;
-    const std::string& argumentText;
-    const std::string& bodyText;
-    std::string body;  // the body text without one enclosing "[]" pair
-    std::string& result;
-    VariableTable& variables() { return engine.evaluator_.variables(); }
-  };
-  using Handler = int (*)(Call&);
-
-  enum : unsigned { kPercent = 1, kBackslash = 2, kBoth = 3 };
-  struct Row {
-    std::u16string_view name;
-    unsigned kinds;
-    bool numbered;
-    Handler handler;
-  };
-
-  static int dispatch(ScriptEngine& engine, const ScriptElement& element,
-                      const std::string& argumentText, const std::string& bodyText,
-                      std::uint32_t& counter, std::string& result);
-
- private:
-  static const Row* findRow(const ScriptElement& element);
-
-  static int category(Call& call);
-  static int unify(Call& call);
-  static int date(Call& call);
-  static int exh(Call& call);
-  static int reflex(Call& call);
-  static int bytes(Call& call);
-  static int reference(Call& call);
-  static int random(Call& call);
-  static int compare(Call& call);
-  static int formula(Call& call);
-  static int here(Call& call);
-  static int talkInterval(Call& call);
-  static int token(Call& call);
-  static int commu(Call& call);
-  static int match(Call& call);
-  static int username(Call& call);
-  static int scope(Call& call);
-  static int percent(Call& call);
-  static int passThrough(Call& call);
-
-  static const Row kRows[];
-};
-
-const ScriptEngineInternals::Row ScriptEngineInternals::kRows[] = {
+const MetaElementTable::Row MetaElementTable::kRows[] = {
     {u"ms", kBoth, true, &category},        {u"mz", kBoth, true, &category},
     {u"ml", kBoth, true, &category},        {u"mc", kBoth, true, &category},
     {u"mh", kBoth, true, &category},        {u"mt", kBoth, true, &category},
@@ -488,7 +127,7 @@ const ScriptEngineInternals::Row ScriptEngineInternals::kRows[] = {
     {u" ", kPercent, false, &percent},
 };
 
-const ScriptEngineInternals::Row* ScriptEngineInternals::findRow(const ScriptElement& element) {
+const MetaElementTable::Row* MetaElementTable::findRow(const ScriptElement& element) {
   unsigned kind = 0;
   if (element.kind == u"%") kind = kPercent;
   if (element.kind == u"\\") kind = kBackslash;
@@ -499,7 +138,7 @@ const ScriptEngineInternals::Row* ScriptEngineInternals::findRow(const ScriptEle
   return nullptr;
 }
 
-int ScriptEngineInternals::dispatch(ScriptEngine& engine, const ScriptElement& element,
+int MetaElementTable::dispatch(ScriptEngine& engine, const ScriptElement& element,
                                     const std::string& argumentText,
                                     const std::string& bodyText, std::uint32_t& counter,
                                     std::string& result) {
@@ -528,12 +167,12 @@ int ScriptEngineInternals::dispatch(ScriptEngine& engine, const ScriptElement& e
 int ScriptEngine::dispatchMeta(const ScriptElement& element, const std::string& argumentText,
                                const std::string& bodyText, std::uint32_t& counter,
                                std::string& result) {
-  return ScriptEngineInternals::dispatch(*this, element, argumentText, bodyText, counter,
+  return MetaElementTable::dispatch(*this, element, argumentText, bodyText, counter,
                                          result);
 }
 
 // Category word: association for the body, or for the configured category of the name.
-int ScriptEngineInternals::category(Call& call) {
+int MetaElementTable::category(Call& call) {
   ScriptEngine& e = call.engine;
   std::u16string categoryText = toWide(call.body);
   if (call.body.empty() && e.config_ != nullptr) {
@@ -546,7 +185,7 @@ int ScriptEngineInternals::category(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::unify(Call& call) {
+int MetaElementTable::unify(Call& call) {
   ScriptEngine& e = call.engine;
   if (e.queries_ == nullptr) return 1;
   std::u16string word;
@@ -555,7 +194,7 @@ int ScriptEngineInternals::unify(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::date(Call& call) {
+int MetaElementTable::date(Call& call) {
   ScriptEngine& e = call.engine;
   const std::int64_t now = e.clock_ ? e.clock_() : secondsSinceEpoch();
   const std::optional<std::tm> local = localTime(now);
@@ -596,12 +235,12 @@ int ScriptEngineInternals::date(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::exh(Call& call) {
+int MetaElementTable::exh(Call& call) {
   call.result = std::to_string(call.engine.event_.exhValue);
   return 0;
 }
 
-int ScriptEngineInternals::reflex(Call& call) {
+int MetaElementTable::reflex(Call& call) {
   if (call.body.empty()) return 1;
   if (call.body == "week") {
     call.result = std::string("%week");
@@ -623,7 +262,7 @@ int ScriptEngineInternals::reflex(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::bytes(Call& call) {
+int MetaElementTable::bytes(Call& call) {
   if (call.body.empty()) return 1;
   std::uint32_t value = static_cast<std::uint32_t>(parseInt32Prefix(call.body));
   call.result.clear();
@@ -633,7 +272,7 @@ int ScriptEngineInternals::bytes(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::reference(Call& call) {
+int MetaElementTable::reference(Call& call) {
   const auto& references = call.engine.event_.references;
   const std::string suffix = toNarrow(std::u16string_view(call.element.name).substr(3));
   // Indices read as the unsigned numbers they were in 32 bits: a negative one is past the end.
@@ -654,7 +293,7 @@ int ScriptEngineInternals::reference(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::random(Call& call) {
+int MetaElementTable::random(Call& call) {
   if (call.body.empty()) return 1;
   const std::vector<std::string> items = itemsOf(call.body);
   std::string first = items.empty() ? std::string() : items.front();
@@ -668,7 +307,7 @@ int ScriptEngineInternals::random(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::compare(Call& call) {
+int MetaElementTable::compare(Call& call) {
   std::vector<std::string> items = itemsOf(call.body);
   if (items.size() != 2) return 1;
   for (std::string& item : items) {
@@ -680,7 +319,7 @@ int ScriptEngineInternals::compare(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::formula(Call& call) {
+int MetaElementTable::formula(Call& call) {
   ScriptEngine& e = call.engine;
   if (call.body.empty()) return 1;
   const std::vector<std::string> items = itemsOf(call.body);
@@ -708,7 +347,7 @@ int ScriptEngineInternals::formula(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::here(Call& call) {
+int MetaElementTable::here(Call& call) {
   if (call.body.empty()) return 1;
   std::string value;
   call.variables().getVariable("__Here", value);
@@ -716,7 +355,7 @@ int ScriptEngineInternals::here(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::talkInterval(Call& call) {
+int MetaElementTable::talkInterval(Call& call) {
   ScriptEngine& e = call.engine;
   if (call.body.empty()) return 1;
   const long current = e.talkInterval();
@@ -745,7 +384,7 @@ int ScriptEngineInternals::talkInterval(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::token(Call& call) {
+int MetaElementTable::token(Call& call) {
   if (call.body.empty()) return 1;
   std::string talk;
   const std::optional<std::string> result = call.engine.runTalk(call.body, talk, true);
@@ -753,7 +392,7 @@ int ScriptEngineInternals::token(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::commu(Call& call) {
+int MetaElementTable::commu(Call& call) {
   ScriptEngine& e = call.engine;
   if (call.body.empty()) return 1;
   if (e.queries_ == nullptr) return 1;
@@ -766,8 +405,8 @@ int ScriptEngineInternals::commu(Call& call) {
   call.variables().getVariable("__Security_level", security);
   stripEnclosing(security, '"', '"');
   std::deque<std::u16string> fresh;
-  e.queries_->thinkNow(u"__zelka_kernel", toWide(security), toWide(call.body), fresh);
-  const int phase = e.queries_->acceptThinking(1);
+  e.queries_->thinkNow(std::u16string(kKernelSender), toWide(security), toWide(call.body), fresh);
+  const int phase = e.queries_->acceptThinking(kThinkReady);
   call.variables().setVariableUnsigned("__Think_accept", static_cast<std::uint32_t>(phase));
   call.variables().setVariableUnsigned("__Think_state",
                                        static_cast<std::uint32_t>(e.queries_->thinkResult()));
@@ -782,7 +421,7 @@ int ScriptEngineInternals::commu(Call& call) {
   }
   call.result = fresh.empty() ? "0" : std::to_string(found * 100 / fresh.size());
 
-  if (e.logsFormulas()) {
+  if (e.runLevel_.logsFormulas()) {
     LogSink& log = e.log_;
     std::string accept;
     std::string state;
@@ -814,7 +453,7 @@ int ScriptEngineInternals::commu(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::match(Call& call) {
+int MetaElementTable::match(Call& call) {
   if (call.body.empty()) return 1;
   std::string value;
   call.variables().getVariable("__Sentence", value);
@@ -822,7 +461,7 @@ int ScriptEngineInternals::match(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::username(Call& call) {
+int MetaElementTable::username(Call& call) {
   std::string value;
   if (call.variables().getVariable("__Username", value)) {
     call.result = value;
@@ -835,7 +474,7 @@ int ScriptEngineInternals::username(Call& call) {
 }
 
 // Scope and surface: the scope tag only when the scope changes within the talk.
-int ScriptEngineInternals::scope(Call& call) {
+int MetaElementTable::scope(Call& call) {
   std::string& remembered = call.engine.event_.rememberedScope;
   const std::string name = toNarrow(call.element.name);
   std::string tag;
@@ -853,14 +492,14 @@ int ScriptEngineInternals::scope(Call& call) {
   return 0;
 }
 
-int ScriptEngineInternals::percent(Call& call) {
+int MetaElementTable::percent(Call& call) {
   call.result.assign(1, '%');
   call.result += call.argumentText;
   call.result += call.bodyText;
   return 0;
 }
 
-int ScriptEngineInternals::passThrough(Call& call) {
+int MetaElementTable::passThrough(Call& call) {
   call.result = quoted(toNarrow(call.element.kind + call.element.name) + call.argumentText +
                        call.bodyText);
   return 0;

@@ -131,7 +131,7 @@ int ScriptEngine::expandList(const std::vector<ScriptElement>& list, std::string
     const ScriptElement& element = list[i];
     std::string text;
     if (element.isMeta()) {
-      if (logsSelection()) {
+      if (runLevel_.logsSelection()) {
         log_.newline();
         log_.write("lexical analysis: ");
         log_.writeWide(element.text);
@@ -147,7 +147,7 @@ int ScriptEngine::expandList(const std::vector<ScriptElement>& list, std::string
         // A report is not scanned again: its tags are quoted as a scan would leave them, which
         // also keeps a line-break tag from running into the word after it ("\ntavi").
         text = scriptErrorReport(element, code != 0 ? code : 1, true);
-      } else if (!logsSelection() && scanLeavesUnchanged(result)) {
+      } else if (!runLevel_.logsSelection() && scanLeavesUnchanged(result)) {
         // Skipping such a scan changes nothing but the diagnostic lines it would write.
         text = std::move(result);
       } else {
@@ -158,7 +158,7 @@ int ScriptEngine::expandList(const std::vector<ScriptElement>& list, std::string
       text = toNarrow(element.text);
     }
     out += text;
-    if (logsSelection()) {
+    if (runLevel_.logsSelection()) {
       log_.write("lexical analysis result: ");
       log_.write(text);
       log_.newline();
@@ -243,7 +243,7 @@ int ScriptEngine::expandChain(const ScriptElement& element, std::string& out, in
 std::optional<std::string> ScriptEngine::evaluateFormula(std::string_view formula, bool logIt) {
   evaluator_.setFormula(formula);
   std::optional<std::string> answer = evaluator_.evaluate();
-  if (logIt && logsFormulas()) logFormula();
+  if (logIt && runLevel_.logsFormulas()) logFormula();
   return answer;
 }
 
@@ -281,6 +281,22 @@ std::string ScriptEngine::stripScriptQuotes(std::string_view text) {
     out += text[i];
   }
   return out;
+}
+
+// The free talk interval, read and written where the event handling and the \ti element
+// find it: the variable "__TalkInterval".
+long ScriptEngine::talkInterval() const {
+  std::string value;
+  if (!evaluator_.variables().getVariable("__TalkInterval", value)) return 0;
+  return static_cast<long>(parseInt32Prefix(value));
+}
+
+void ScriptEngine::setTalkInterval(std::uint32_t seconds) {
+  evaluator_.variables().setVariable("__TalkInterval", std::to_string(seconds));
+}
+
+void ScriptEngine::setTalkIntervalText(std::string_view text) {
+  evaluator_.variables().setVariable("__TalkInterval", text);
 }
 
 }  // namespace zelka

@@ -4,6 +4,10 @@
 // context, the random generator and a log sink; the configuration and the learned
 // knowledge are attached once they exist.
 //
+// One class, implemented in three files by concept: script_engine.cpp (expansion, the error
+// report, the talk interval), meta_elements.cpp (the meta element table, a friend) and
+// talk_selection.cpp (candidates by condition, the random draw, running the chosen talk).
+//
 // Every recursion a script can drive (the rescan of results, a token talking its own token,
 // a conditional-else naming its own token) runs under one nesting bound and one work budget
 // per outermost call; past either, the element concerned yields its error report and the
@@ -23,6 +27,7 @@
 #include "script/formula_evaluator.h"
 #include "script/knowledge_base.h"
 #include "script/knowledge_queries.h"
+#include "script/run_level.h"
 #include "script/script_parser.h"
 #include "util/mt19937.h"
 
@@ -45,13 +50,14 @@ class ScriptEngine {
   ScriptEngine(FormulaEvaluator& evaluator, KnowledgeBase& knowledge, EventContext& event,
                Mt19937& random, LogSink& log);
 
-  void setRunLevel(int runLevel) { runLevel_ = runLevel; }
+  void setRunLevel(int runLevel) { runLevel_ = RunLevel(runLevel); }
   void setConfig(const ZelkaConfig* config) { config_ = config; }
   void setKnowledgeQueries(KnowledgeQueries* queries) { queries_ = queries; }
   // The clock the date elements read (seconds since the epoch); the system clock by default.
   void setClock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
   void setWorkBudget(std::size_t budget) { workBudget_ = budget; }
 
+  // ---- expansion (script_engine.cpp) ----
   // Parses and expands a script; appends the result to out. True when the result is non-empty.
   bool runScript(std::string_view script, std::string& out);
 
@@ -62,7 +68,17 @@ class ScriptEngine {
   bool expandElement(const ScriptElement& element, std::string& out, int& enableSub,
                      std::uint32_t& counter);
 
-  // Talk selection: picks one of the token's entries whose condition holds and runs it.
+  // The final clean-up of a finished talk: \" becomes ", other double quotes vanish.
+  static std::string stripScriptQuotes(std::string_view text);
+
+  // Talk interval accessors on "__TalkInterval": read as strtol reads it (0 when missing),
+  // written as the decimal number, or stored as given (start-up copies the configured text).
+  long talkInterval() const;
+  void setTalkInterval(std::uint32_t seconds);
+  void setTalkIntervalText(std::string_view text);
+
+  // ---- talk selection (talk_selection.cpp) ----
+  // Picks one of the token's entries whose condition holds and runs it.
   // On success replaces out and answers it; otherwise leaves out unchanged, nullopt.
   std::optional<std::string> runTalk(std::string_view token, std::string& out, bool raw);
   // Appends the token's entries whose conditions hold; answers how many were appended.
@@ -70,23 +86,16 @@ class ScriptEngine {
   // 1..n uniformly from the engine's generator; 0 when n is 0.
   std::uint32_t chooseIndex(std::uint32_t n);
 
-  // The final clean-up of a finished talk: \" becomes ", other double quotes vanish.
-  static std::string stripScriptQuotes(std::string_view text);
-
-  // Talk interval accessors on "__TalkInterval".
-  long talkInterval() const;
-  void setTalkInterval(std::uint32_t seconds);
-  void setTalkIntervalText(std::string_view text);
-
  private:
-  friend class ScriptEngineInternals;
+  friend class MetaElementTable;
 
   // Both answer 0, or the error code of the report written into out.
   int expandElementImpl(const ScriptElement& element, std::string& out, int& enableSub,
                         std::uint32_t& counter);
   int expandChain(const ScriptElement& element, std::string& out, int& enableSub,
                   std::uint32_t& counter);
-  // The meta element table; answers 0 with the result set, or an error code.
+  // The meta element table (meta_elements.cpp); answers 0 with the result set, or an error
+  // code.
   int dispatchMeta(const ScriptElement& element, const std::string& argumentText,
                    const std::string& bodyText, std::uint32_t& counter, std::string& result);
   bool runScriptImpl(std::string_view script, std::string& out);
@@ -95,8 +104,6 @@ class ScriptEngine {
   // Evaluates a formula (logging its three texts at run levels 3 and 4).
   std::optional<std::string> evaluateFormula(std::string_view formula, bool logIt);
   void logFormula();
-  bool logsSelection() const { return runLevel_ == 2 || runLevel_ == 4; }
-  bool logsFormulas() const { return runLevel_ == 3 || runLevel_ == 4; }
 
   // True when another nested expansion or unit of work is not allowed.
   bool exhausted() const { return nesting_ >= kMaxNesting || budget_ == 0; }
@@ -139,7 +146,7 @@ class ScriptEngine {
   LogSink& log_;
   const ZelkaConfig* config_ = nullptr;
   KnowledgeQueries* queries_ = nullptr;
-  int runLevel_ = 0;
+  RunLevel runLevel_;
   std::function<std::int64_t()> clock_;
   int nesting_ = 0;
   int entered_ = 0;
@@ -151,8 +158,5 @@ class ScriptEngine {
 // every line-break tag is enclosed in double quotes, the form the report keeps through any
 // later scan (the final clean-up removes the quotes again).
 std::string scriptErrorReport(const ScriptElement& element, int code, bool quoteTags = false);
-
-// Decimal addition of two digit texts (used for "__Age" + 1 and by the rand element).
-std::string addDecimalTexts(std::string_view a, std::string_view b);
 
 }  // namespace zelka

@@ -1,4 +1,5 @@
-// Talk selection: gathers the entries filed under a token whose conditions hold (a failed
+// Talk selection, the ScriptEngine members declared under "talk selection" in
+// script_engine.h: gathers the entries filed under a token whose conditions hold (a failed
 // condition defers to its conditional-else token), draws one at random and runs its script.
 #include "script/script_engine.h"
 
@@ -35,7 +36,7 @@ std::size_t ScriptEngine::collectImpl(std::string_view token, CandidateList& lis
     std::string expansion;
     runScript(entry.conditional, expansion);
     if (expansion.empty()) continue;
-    if (logsSelection()) {
+    if (runLevel_.logsSelection()) {
       log_.newline();
       log_.write("conditional formula : ");
       log_.write(entry.conditional);
@@ -46,7 +47,7 @@ std::size_t ScriptEngine::collectImpl(std::string_view token, CandidateList& lis
     }
     const std::optional<std::string> answer = evaluateFormula(expansion, false);
     const double value = answer ? parseDoublePrefix(*answer) : 0.0;
-    if (logsSelection()) {
+    if (runLevel_.logsSelection()) {
       log_.write("conditional result 2: ");
       log_.write(answer ? *answer : std::string());
       log_.newline();
@@ -76,7 +77,7 @@ std::optional<std::string> ScriptEngine::runTalk(std::string_view token, std::st
         std::min<std::size_t>(candidates.size(), std::numeric_limits<std::uint32_t>::max()));
     const std::uint32_t k = chooseIndex(count);
     const KnowledgeEntry& entry = candidates[k - 1]->second;
-    if (logsSelection()) {
+    if (runLevel_.logsSelection()) {
       log_.newline();
       log_.write("selected layer2 script: ");
       log_.write(entry.script);
@@ -84,14 +85,14 @@ std::optional<std::string> ScriptEngine::runTalk(std::string_view token, std::st
     std::string text;
     runScript(entry.script, text);
     if (!raw) text = stripScriptQuotes(text);
-    if (logsSelection()) {
+    if (runLevel_.logsSelection()) {
       log_.newline();
       log_.write("selected layer2 script result: ");
       log_.write(text);
     }
     if (text.empty()) return std::nullopt;
     out = text;
-    if (logsSelection()) {
+    if (runLevel_.logsSelection()) {
       log_.newline();
       log_.write("selected layer2 script last result: ");
       log_.write(text);

@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/text_codec.h"
 #include "script/knowledge_file.h"
+#include "script/think_codes.h"
 #include "util/number_text.h"
 
 namespace zelka {
@@ -24,7 +25,7 @@ Brain::Brain()
 Brain::~Brain() = default;
 
 void Brain::setRunLevel(int level) {
-  runLevel_ = level;
+  runLevel_ = RunLevel(level);
   script_.setRunLevel(level);
 }
 
@@ -101,24 +102,24 @@ bool Brain::loadReflexStage(std::string_view venderPath) {
 
   script_.runTalk(eventRename("OnZelkaReflexInitialize"), discarded, false);
 
-  secondCounter_ = 0;
+  counters_.secondCounter = 0;
   std::string listenWait;
   if (config_) listenWait = toNarrow(config_->profile(u"listen_wait"));
-  listenWait_ = parseInt32Prefix(listenWait);
-  listenCounter_ = 0;
+  counters_.listenWait = parseInt32Prefix(listenWait);
+  counters_.listenCounter = 0;
 
   vars.setVariable("__Listen_id", "none");
-  vars.setVariableUnsigned("__Think_accept", 1);
+  vars.setVariableUnsigned("__Think_accept", static_cast<std::uint32_t>(kThinkReady));
   return true;
 }
 
 void Brain::shutdownBrain() {
-  learning_.acceptThinking(1);
+  learning_.acceptThinking(kThinkReady);
   learning_.shutdown();
   if (variablesRestored_) {
     std::string path = reflexFilePath();
     variables().saveVariables(path);
-    if (runLevel_ != 0) {
+    if (runLevel_.logsTraffic()) {
       log_.timeStamp();
       log_.newline();
       log_.write("save: ");

@@ -7,6 +7,9 @@
 // knowledge files of the vendor directory, sets the reserved variables, runs the two reflex
 // events and restores the variables saved in reflex.txt. shutdown saves them back; it saves
 // only when they were restored at start-up, so a failed start never overwrites reflex.txt.
+//
+// The brain's data is its own: the protocol front (ShioriServer) reaches it through the
+// accessors below.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "config/zelka_config.h"
 #include "learning/learning_engine.h"
@@ -21,7 +25,9 @@
 #include "script/formula_evaluator.h"
 #include "script/knowledge_base.h"
 #include "script/script_engine.h"
+#include "script/run_level.h"
 #include "shiori/diagnostic_log.h"
+#include "shiori/event_conversion.h"
 #include "util/changed_files.h"
 #include "util/mt19937.h"
 
@@ -48,11 +54,12 @@ class Brain {
   // The configured name of an event (the name itself without a configuration or rename).
   std::string eventRename(std::string_view name) const;
 
-  int runLevel() const { return runLevel_; }
+  RunLevel runLevel() const { return runLevel_; }
   void setRunLevel(int level);
   DiagnosticLog& log() { return log_; }
   const ZelkaConfig* config() const { return config_.get(); }
   const std::string& ownerGhostName() const { return ownerGhostName_; }
+  void setOwnerGhostName(std::string name) { ownerGhostName_ = std::move(name); }
   const std::string& venderPath() const { return venderPath_; }
   const std::string& learningPath() const { return learningPath_; }
   std::string reflexFilePath() const { return learningPath_ + "reflex.txt"; }
@@ -65,22 +72,24 @@ class Brain {
   LearningEngine& learningEngine() { return learning_; }
   Mt19937& scriptRandom() { return random_; }
 
+  // The event handling's counters (free talk, listen time-out, body touch).
+  EventCounters& eventCounters() { return counters_; }
+  const EventCounters& eventCounters() const { return counters_; }
+
   // Sum of the counter queue's entries (it starts empty and nothing fills it).
   std::int32_t counterQueueSum() const;
-
-  // Event handling counters, for inspection.
-  std::uint32_t secondCounter() const { return secondCounter_; }
-  std::int32_t listenWait() const { return listenWait_; }
-  std::uint32_t listenCounter() const { return listenCounter_; }
-  const std::u16string& touchPart() const { return touchPart_; }
-  std::uint32_t touchCounter() const { return touchCounter_; }
 
  protected:
   // Replaces the configuration (null allowed) and attaches it to the script engine.
   void setConfig(std::unique_ptr<ZelkaConfig> config);
 
+ private:
+  bool loadReflexStage(std::string_view venderPath);
+  void readKnowledgeFiles(const std::string& venderPath, const std::u16string& defaultToken,
+                          const char* extension, bool scrambled);
+
   DiagnosticLog log_;
-  int runLevel_ = 0;
+  RunLevel runLevel_;
   std::unique_ptr<ZelkaConfig> config_;
   std::string ownerGhostName_ = "Zelka";
   std::u16string moduleDirectoryWide_;
@@ -95,24 +104,13 @@ class Brain {
   Mt19937 random_;
   ScriptEngine script_;
 
-  // Event handling counters (compared as unsigned numbers).
-  std::uint32_t secondCounter_ = 0;
-  std::int32_t listenWait_ = 0;
-  std::uint32_t listenCounter_ = 0;
-  std::u16string touchPart_;
-  std::uint32_t touchCounter_ = 0;
-
+  EventCounters counters_;
   std::deque<std::int32_t> counterQueue_;
 
   // True once the variables were restored from reflex.txt in this session.
   bool variablesRestored_ = false;
 
   LearningEngine learning_;
-
- private:
-  bool loadReflexStage(std::string_view venderPath);
-  void readKnowledgeFiles(const std::string& venderPath, const std::u16string& defaultToken,
-                          const char* extension, bool scrambled);
 };
 
 }  // namespace zelka

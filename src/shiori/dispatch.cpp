@@ -74,7 +74,7 @@ bool ShioriServer::dispatch() {
 
 bool ShioriServer::ownerGhostNameHandler() {
   if (std::optional<std::string> ghost = message_.get("Ghost:")) {
-    ownerGhostName_ = std::move(*ghost);
+    setOwnerGhostName(std::move(*ghost));
     beginResponse();
     setStatus(200);
   } else {
@@ -89,7 +89,7 @@ bool ShioriServer::versionHandler() {
   message_.set("sstp_command:", "response");
   message_.set("sstp_type:", ownVersion_);
   std::string locale;
-  if (config_) locale = toNarrow(config_->profile(u"locale"));
+  if (config() != nullptr) locale = toNarrow(config()->profile(u"locale"));
   message_.set("Locale:", locale);
   message_.set("Language:", locale);
   message_.set("Charset:", "Shift_JIS");
@@ -119,7 +119,7 @@ bool ShioriServer::wordHandler() {
   }
   beginResponse();
   std::string output;
-  script_.runScript(*type, output);
+  scriptEngine().runScript(*type, output);
   if (!output.empty()) {
     setStatus(200);
     message_.set("Word:", output);
@@ -162,9 +162,9 @@ bool ShioriServer::stringResourceHandler() {
   variables().setVariable("__ID", *id);
   std::string event = eventRename("OnZelkaGetResource");
   beginResponse();
-  event_.rememberedScope.clear();
+  eventContext().rememberedScope.clear();
   std::string output;
-  if (script_.runTalk(event, output, false) && !output.empty()) {
+  if (scriptEngine().runTalk(event, output, false) && !output.empty()) {
     setStatus(200);
     message_.set("String:", output);
   } else {

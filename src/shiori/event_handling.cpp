@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "platform/text_codec.h"
+#include "script/think_codes.h"
+#include "shiori/event_conversion.h"
 #include "shiori/reference_split.h"
 #include "shiori/shiori_server.h"
 #include "util/number_text.h"
@@ -30,7 +32,7 @@ constexpr int kFirstThinkWaitMs = 500;
 
 // A variable as the event handling reads it: one enclosing pair of double quotes removed;
 // a missing variable reads as empty.
-std::string readVariable(const VariableTable& variables, std::string_view name) {
+std::string unwrapPair(const VariableTable& variables, std::string_view name) {
   std::string value;
   if (!variables.getVariable(name, value)) return {};
   if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
@@ -91,12 +93,13 @@ bool ShioriServer::handleEvent(std::string name) {
 
   const std::string configured = eventRename(name);
   collectReferences(configured);
-  const auto& references = event_.references;
+  EventContext& event = eventContext();
+  const auto& references = event.references;
 
   if ((hostName == "OnSecondChange" || hostName == "OnMinuteChange") && !references.empty() &&
       !references.front().empty()) {
     const std::int32_t first = parseInt32Prefix(references.front().front());
-    if (first >= 0) event_.exhValue = static_cast<std::uint32_t>(first);
+    if (first >= 0) event.exhValue = static_cast<std::uint32_t>(first);
   }
   if (hostName == "OnSurfaceChange") {
     variables().setVariable("__Surface_0", firstPiece(references, 0));
@@ -104,101 +107,99 @@ bool ShioriServer::handleEvent(std::string name) {
   }
 
   beginResponse();
-  event_.rememberedScope.clear();
+  event.rememberedScope.clear();
   runEventTalk(configured);
-  event_.references.clear();
+  event.references.clear();
   return true;
 }
 
 void ShioriServer::convertTimerEvent(std::string& name) {
   VariableTable& vars = variables();
-  ++secondCounter_;
-  if (learning_.thinkPhase() == 0) learning_.tickThinking();
+  LearningEngine& learning = learningEngine();
+  DiagnosticLog& log = this->log();
+  if (learning.thinkPhase() == kThinkRunning) learning.tickThinking();
 
-  if (learning_.thinkPhase() == 2) {
-    // A finished pass is collected before anything else; the counter keeps growing.
-    eraseReferenceHeaders();
-    name = learning_.thinkTicks() < learning_.thinkWait() ? "OnZelkaCommunicate"
-                                                           : "OnZelkaCommunicateTimeout";
-    const int phase = learning_.acceptThinking(1);
-    vars.setVariableUnsigned("__Think_accept", static_cast<std::uint32_t>(phase));
-    vars.setVariableUnsigned("__Think_state", static_cast<std::uint32_t>(learning_.thinkResult()));
-    event_.segments.clear();
-    learning_.takeSegments(event_.segments);
-    if (runLevel_ == 3 || runLevel_ == 4) logThinkResult();
-    return;
-  }
-
+  TimerInputs inputs;
+  inputs.thinkFinished = learning.thinkPhase() == kThinkFinished;
   // The interval is read as stored, quotes included: a quoted (non-numeric) value reads 0.
-  const auto interval = static_cast<std::uint32_t>(script_.talkInterval());
-  if (interval != 0 && secondCounter_ >= interval) {
-    eraseReferenceHeaders();
-    name = "OnZelkaFreeTalk";
-    const std::string here = readVariable(vars, "__Here");
-    const std::string present = here.empty() ? "0" : "1";
-    message_.set("Reference0:", present);
-    if (runLevel_ == 5) {
-      log_.newline();
-      log_.write("OnZelkaFreeTalk Reference0: ");
-      log_.write(present);
-      log_.write(kFullWidthOpen);
-      log_.write(here);
-      log_.write(kFullWidthClose);
-      log_.newline();
-      log_.newline();
-    }
-    secondCounter_ = 0;
-    return;
-  }
+  inputs.talkInterval = static_cast<std::uint32_t>(scriptEngine().talkInterval());
+  const std::string listenId = unwrapPair(vars, "__Listen_id");
+  inputs.listenPending = listenId != "none";
 
-  const std::string listenId = readVariable(vars, "__Listen_id");
-  if (listenId == "none") return;
-  ++listenCounter_;
-  if (listenCounter_ < static_cast<std::uint32_t>(listenWait_)) return;
-  eraseReferenceHeaders();
-  name = "OnZelkaListenTimeout";
-  message_.set("Reference0:", listenId);
-  if (runLevel_ == 5) {
-    log_.newline();
-    log_.write("OnZelkaListenTimeout Reference0: ");
-    log_.write(listenId);
-    log_.newline();
-    log_.newline();
+  switch (convertSecondChange(eventCounters(), inputs)) {
+    case TimerConversion::None:
+      return;
+
+    case TimerConversion::ThinkResult: {
+      eraseReferenceHeaders();
+      name = learning.thinkTicks() < learning.thinkWait() ? "OnZelkaCommunicate"
+                                                          : "OnZelkaCommunicateTimeout";
+      const int phase = learning.acceptThinking(kThinkReady);
+      vars.setVariableUnsigned("__Think_accept", static_cast<std::uint32_t>(phase));
+      vars.setVariableUnsigned("__Think_state",
+                               static_cast<std::uint32_t>(learning.thinkResult()));
+      EventContext& event = eventContext();
+      event.segments.clear();
+      learning.takeSegments(event.segments);
+      if (runLevel().logsFormulas()) logThinkResult();
+      return;
+    }
+
+    case TimerConversion::FreeTalk: {
+      eraseReferenceHeaders();
+      name = "OnZelkaFreeTalk";
+      const std::string here = unwrapPair(vars, "__Here");
+      const std::string present = here.empty() ? "0" : "1";
+      message_.set("Reference0:", present);
+      if (runLevel().logsConversions()) {
+        log.newline();
+        log.write("OnZelkaFreeTalk Reference0: ");
+        log.write(present);
+        log.write(kFullWidthOpen);
+        log.write(here);
+        log.write(kFullWidthClose);
+        log.newline();
+        log.newline();
+      }
+      return;
+    }
+
+    case TimerConversion::ListenTimeout:
+      eraseReferenceHeaders();
+      name = "OnZelkaListenTimeout";
+      message_.set("Reference0:", listenId);
+      if (runLevel().logsConversions()) {
+        log.newline();
+        log.write("OnZelkaListenTimeout Reference0: ");
+        log.write(listenId);
+        log.newline();
+        log.newline();
+      }
+      vars.setVariable("__Listen_id", "none");
+      return;
   }
-  vars.setVariable("__Listen_id", "none");
-  listenCounter_ = 0;
 }
 
 void ShioriServer::convertTouchEvent(std::string& name) {
   const std::string_view part = message_.view("Reference4:");
-  if (part.empty()) {
-    touchPart_.clear();
-    touchCounter_ = 0;
-  } else {
-    // Decoded leniently: a part with a byte that does not convert keeps its length instead of
-    // comparing equal to its convertible beginning.
-    std::u16string wide = decodeCp932Lenient(part);
-    if (wide != touchPart_) {
-      touchPart_ = std::move(wide);
-      touchCounter_ = 0;
-    } else {
-      ++touchCounter_;
-    }
-  }
-  if (touchCounter_ < 3) return;
+  // Decoded leniently: a part with a byte that does not convert keeps its length instead of
+  // comparing equal to its convertible beginning (and a non-empty part never decodes empty).
+  const std::u16string wide = part.empty() ? std::u16string() : decodeCp932Lenient(part);
+  if (!convertMouseMove(eventCounters(), wide)) return;
 
   name = "OnZelkaBodyTouch";
   // The count replaces whatever the host sent as the sixth reference.
   while (message_.erase("Reference5:")) {
   }
-  const std::string count = std::to_string(touchCounter_);
+  const std::string count = std::to_string(eventCounters().touchCounter);
   message_.set("Reference5:", count);
-  if (runLevel_ == 5) {
-    log_.newline();
-    log_.write("OnZelkaBodyTouch Reference5: ");
-    log_.write(count);
-    log_.newline();
-    log_.newline();
+  if (runLevel().logsConversions()) {
+    DiagnosticLog& log = this->log();
+    log.newline();
+    log.write("OnZelkaBodyTouch Reference5: ");
+    log.write(count);
+    log.newline();
+    log.newline();
   }
 }
 
@@ -213,16 +214,18 @@ void ShioriServer::eraseReferenceHeaders() {
 }
 
 void ShioriServer::collectReferences(const std::string& configuredName) {
-  event_.references.clear();
+  std::vector<std::vector<std::string>>& references = eventContext().references;
+  references.clear();
+  const ZelkaConfig* config = this->config();
   const std::u16string wideName = toWide(configuredName);
   // A name that does not convert completely cannot be matched against the configuration.
-  const bool lookUp = config_ != nullptr && toNarrow(wideName) == configuredName;
+  const bool lookUp = config != nullptr && toNarrow(wideName) == configuredName;
   for (int n = 0; n < kReferenceHeaders; ++n) {
     const std::string_view value = message_.view(referenceKey(n));
     if (value.empty()) continue;
     std::string expression;
     if (lookUp) {
-      expression = toNarrow(config_->referenceSeparation(wideName, static_cast<unsigned>(n)));
+      expression = toNarrow(config->referenceSeparation(wideName, static_cast<unsigned>(n)));
     }
     std::vector<std::string> pieces;
     if (expression.empty()) {
@@ -230,7 +233,7 @@ void ShioriServer::collectReferences(const std::string& configuredName) {
     } else {
       splitBySeparation(value, expression, pieces);
     }
-    event_.references.push_back(std::move(pieces));
+    references.push_back(std::move(pieces));
   }
 }
 
@@ -238,31 +241,33 @@ bool ShioriServer::handleHeardSentence() {
   VariableTable& vars = variables();
   const std::string sentence(message_.view("Sentence:"));
   vars.setVariable("__Sentence", sentence);
-  event_.segments.clear();
+  EventContext& event = eventContext();
+  LearningEngine& learning = learningEngine();
+  event.segments.clear();
 
-  const std::u16string sender = toWide(readVariable(vars, "__Sender"));
-  const std::u16string security = toWide(readVariable(vars, "__Security_level"));
-  learning_.startThinking(sender, security, toWide(sentence), kFirstThinkWaitMs);
+  const std::u16string sender = toWide(unwrapPair(vars, "__Sender"));
+  const std::u16string security = toWide(unwrapPair(vars, "__Security_level"));
+  learning.startThinking(sender, security, toWide(sentence), kFirstThinkWaitMs);
 
   // The phase is read once: a pass that ends right after this read is collected by the next
   // OnSecondChange, never answered twice.
-  int phase = learning_.thinkPhase();
-  if (phase != 0) phase = learning_.acceptThinking(1);
+  int phase = learning.thinkPhase();
+  if (phase != kThinkRunning) phase = learning.acceptThinking(kThinkReady);
   vars.setVariableUnsigned("__Think_accept", static_cast<std::uint32_t>(phase));
-  vars.setVariableUnsigned("__Think_state", static_cast<std::uint32_t>(learning_.thinkResult()));
+  vars.setVariableUnsigned("__Think_state", static_cast<std::uint32_t>(learning.thinkResult()));
 
   const std::string configured = eventRename("OnZelkaCommunicate");
   beginResponse();
-  if (phase == 0) {
+  if (phase == kThinkRunning) {
     // Still thinking: the answer comes with a later OnSecondChange.
     setStatus(204);
     return true;
   }
-  event_.segments.clear();
-  learning_.takeSegments(event_.segments);
-  if (runLevel_ == 3 || runLevel_ == 4) logThinkResult();
+  event.segments.clear();
+  learning.takeSegments(event.segments);
+  if (runLevel().logsFormulas()) logThinkResult();
 
-  event_.rememberedScope.clear();
+  event.rememberedScope.clear();
   runEventTalk(configured);
   return true;
 }
@@ -270,14 +275,14 @@ bool ShioriServer::handleHeardSentence() {
 bool ShioriServer::handleTalkRequest() {
   const std::string configured = eventRename("OnZelkaFreeTalk");
   beginResponse();
-  event_.rememberedScope.clear();
+  eventContext().rememberedScope.clear();
   runEventTalk(configured);
   return true;
 }
 
 void ShioriServer::runEventTalk(const std::string& configuredName) {
   std::string talk;
-  if (script_.runTalk(configuredName, talk, false) && !talk.empty()) {
+  if (scriptEngine().runTalk(configuredName, talk, false) && !talk.empty()) {
     answerWithTalk(talk);
   } else {
     setStatus(204);
@@ -286,15 +291,15 @@ void ShioriServer::runEventTalk(const std::string& configuredName) {
 
 void ShioriServer::answerWithTalk(const std::string& talk) {
   const VariableTable& vars = variables();
-  const std::string to = readVariable(vars, "__To");
-  std::string age = readVariable(vars, "__Age");
+  const std::string to = unwrapPair(vars, "__To");
+  std::string age = unwrapPair(vars, "__Age");
   // A script that empties the age starts the count afresh, as a request without one does.
   if (age.empty()) age = "-1";
   const std::string nextAge = addDecimalTexts(age, "1");
 
-  listenCounter_ = 0;
+  eventCounters().listenCounter = 0;
   setStatus(200);
-  message_.set("Sender:", ownerGhostName_);
+  message_.set("Sender:", ownerGhostName());
   if (addressesCharacter(to)) {
     message_.set("To:", to);
     message_.set("Age:", nextAge);
@@ -305,22 +310,23 @@ void ShioriServer::answerWithTalk(const std::string& talk) {
 
 void ShioriServer::logThinkResult() {
   const VariableTable& vars = variables();
-  log_.newline();
-  log_.write("expression automatic segmentation result: ");
-  log_.newline();
-  for (const std::u16string& segment : event_.segments) {
-    log_.writeWide(segment);
-    log_.write(" ");
+  DiagnosticLog& log = this->log();
+  log.newline();
+  log.write("expression automatic segmentation result: ");
+  log.newline();
+  for (const std::u16string& segment : eventContext().segments) {
+    log.writeWide(segment);
+    log.write(" ");
   }
-  log_.newline();
-  log_.newline();
-  log_.write("__Think_accept: ");
-  log_.write(readVariable(vars, "__Think_accept"));
-  log_.newline();
-  log_.write("__Think_state: ");
-  log_.write(readVariable(vars, "__Think_state"));
-  log_.newline();
-  log_.newline();
+  log.newline();
+  log.newline();
+  log.write("__Think_accept: ");
+  log.write(unwrapPair(vars, "__Think_accept"));
+  log.newline();
+  log.write("__Think_state: ");
+  log.write(unwrapPair(vars, "__Think_state"));
+  log.newline();
+  log.newline();
 }
 
 }  // namespace zelka

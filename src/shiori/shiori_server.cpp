@@ -50,12 +50,12 @@ bool ShioriServer::load(std::optional<std::string_view> directory) {
 bool ShioriServer::request(HostBlock block, long length) {
   if (block == nullptr || length < 1) return false;
   std::string text = copyFromHostBlock(block, length);
-  if (runLevel_ != 0) {
-    log_.write(kRequestBanner);
-    log_.timeStamp();
-    log_.newline();
-    log_.write(text);
-    log_.newline();
+  if (runLevel().logsTraffic()) {
+    log().write(kRequestBanner);
+    log().timeStamp();
+    log().newline();
+    log().write(text);
+    log().newline();
   }
   return parse(std::string_view(text));
 }
@@ -90,12 +90,12 @@ HostBlock ShioriServer::exportRequest(HostBlock block, long* length) {
 
   std::optional<std::string> response = render();
   if (!response) return nullptr;
-  if (runLevel_ != 0) {
-    log_.write(kResponseBanner);
-    log_.timeStamp();
-    log_.newline();
-    log_.write(*response);
-    log_.newline();
+  if (runLevel().logsTraffic()) {
+    log().write(kResponseBanner);
+    log().timeStamp();
+    log().newline();
+    log().write(*response);
+    log().newline();
   }
   HostBlock out = allocateHostBlock(*response);
   if (out != nullptr) *length = static_cast<long>(response->size());

@@ -62,9 +62,9 @@ class ShioriServer : public ShioriProtocol, public Brain {
   bool handleEvent(std::string name);
   bool handleHeardSentence();
   bool handleTalkRequest();
-  // Converts OnSecondChange into a think result, free talk or listen timeout when due.
+  // Converts OnSecondChange into a think result, free talk or listen timeout when due, and
+  // OnMouseMove into a body touch (event_conversion.h decides; these carry the answer out).
   void convertTimerEvent(std::string& name);
-  // Converts OnMouseMove into a body touch when the same part is touched often enough.
   void convertTouchEvent(std::string& name);
   // Fills the event context's references from the Reference0: to Reference7: headers.
   void collectReferences(const std::string& configuredName);

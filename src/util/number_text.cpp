@@ -8,7 +8,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
+
+#include "util/text.h"
 
 namespace zelka {
 namespace {
@@ -359,6 +362,62 @@ std::int32_t parseInt32Prefix(std::string_view text) {
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<std::int32_t>(value);
+}
+
+std::string addDecimalTexts(std::string_view a, std::string_view b) {
+  std::string left(a);
+  std::string right(b);
+  collapseSpaces(left);
+  collapseSpaces(right);
+  const bool subtract = (!left.empty() && left[0] == '-') != (!right.empty() && right[0] == '-');
+
+  std::string digitsLeft;
+  std::string digitsRight;
+  for (char c : left) {
+    if (c >= '0' && c <= '9') digitsLeft += c;
+  }
+  for (char c : right) {
+    if (c >= '0' && c <= '9') digitsRight += c;
+  }
+  if (digitsLeft.empty() && digitsRight.empty()) return "0";
+
+  std::string result;
+  if (!subtract) {
+    int carry = 0;
+    std::size_t i = digitsLeft.size();
+    std::size_t j = digitsRight.size();
+    while (i > 0 || j > 0) {
+      int sum = carry;
+      if (i > 0) sum += digitsLeft[--i] - '0';
+      if (j > 0) sum += digitsRight[--j] - '0';
+      result.insert(result.begin(), static_cast<char>('0' + sum % 10));
+      carry = sum / 10;
+    }
+    if (carry) result.insert(result.begin(), static_cast<char>('0' + carry));
+    return result;
+  }
+
+  // One operand is negative: the magnitude of the difference, without a sign.
+  auto trimmed = [](std::string s) {
+    const std::size_t first = s.find_first_not_of('0');
+    return first == std::string::npos ? std::string("0") : s.substr(first);
+  };
+  std::string larger = trimmed(digitsLeft);
+  std::string smaller = trimmed(digitsRight);
+  if (larger.size() < smaller.size() || (larger.size() == smaller.size() && larger < smaller)) {
+    std::swap(larger, smaller);
+  }
+  int borrow = 0;
+  std::size_t i = larger.size();
+  std::size_t j = smaller.size();
+  while (i > 0) {
+    int digit = (larger[--i] - '0') - borrow;
+    if (j > 0) digit -= smaller[--j] - '0';
+    borrow = digit < 0 ? 1 : 0;
+    if (digit < 0) digit += 10;
+    result.insert(result.begin(), static_cast<char>('0' + digit));
+  }
+  return trimmed(result);
 }
 
 }  // namespace zelka

@@ -37,4 +37,11 @@ long long parseIntegerPrefix(std::string_view text);
 // (out-of-range values saturate to INT32_MIN / INT32_MAX).
 std::int32_t parseInt32Prefix(std::string_view text);
 
+// Decimal addition of two digit texts, of any length: blanks are collapsed, characters that
+// are not digits (a sign) are passed over, and a final carry becomes a leading digit ("999" +
+// "1" is "1000", "007" + "1" is "008"). When exactly one text begins with "-" the digits are
+// subtracted instead, larger minus smaller, without a sign: the age "-1" plus "1" is "0".
+// Both empty give "0". Used for a heard age plus one and by the rand element.
+std::string addDecimalTexts(std::string_view a, std::string_view b);
+
 }  // namespace zelka

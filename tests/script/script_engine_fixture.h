@@ -69,9 +69,9 @@ class CollectingLog : public LogSink {
   std::string text;
 };
 
-class EngineTest : public ::testing::Test {
+class ScriptEngineTest : public ::testing::Test {
  protected:
-  EngineTest() {
+  ScriptEngineTest() {
     static std::atomic<int> serial{0};
     directory_ = std::filesystem::temp_directory_path() /
                  ("zelka-script-" +
@@ -79,7 +79,7 @@ class EngineTest : public ::testing::Test {
                   "-" + std::to_string(serial++));
     std::filesystem::create_directories(directory_);
   }
-  ~EngineTest() override {
+  ~ScriptEngineTest() override {
     std::error_code ignored;
     std::filesystem::remove_all(directory_, ignored);
   }

@@ -10,7 +10,7 @@
 namespace zelka {
 namespace {
 
-using testing_support::EngineTest;
+using testing_support::ScriptEngineTest;
 using testing_support::finalReport;
 
 struct TalkCase {
@@ -18,7 +18,7 @@ struct TalkCase {
   const char* expected;
 };
 
-TEST_F(EngineTest, InterpreterEdgeCases) {
+TEST_F(ScriptEngineTest, InterpreterEdgeCases) {
   const TalkCase cases[] = {
       {"Hello %if(1){world}", "Hello world"},
       {"%if(0){a}else{b}", "b"},
@@ -32,7 +32,7 @@ TEST_F(EngineTest, InterpreterEdgeCases) {
   for (const TalkCase& c : cases) EXPECT_EQ(talk(c.script), c.expected) << c.script;
 }
 
-TEST_F(EngineTest, ConditionalChains) {
+TEST_F(ScriptEngineTest, ConditionalChains) {
   vars().setVariable("n", "2");
   const TalkCase cases[] = {
       {"%if(1){a}else{b}", "a"},
@@ -53,7 +53,7 @@ TEST_F(EngineTest, ConditionalChains) {
   for (const TalkCase& c : cases) EXPECT_EQ(talk(c.script), c.expected) << c.script;
 }
 
-TEST_F(EngineTest, QuotesProtectAndVanish) {
+TEST_F(ScriptEngineTest, QuotesProtectAndVanish) {
   vars().setVariable("x", "5");
   EXPECT_EQ(raw("a\"%[x]\"b"), "a\"%[x]\"b");
   EXPECT_EQ(talk("a\"%[x]\"b"), "a%[x]b");
@@ -61,7 +61,7 @@ TEST_F(EngineTest, QuotesProtectAndVanish) {
   EXPECT_EQ(talk("a\\\\b"), "a\\\\b");
 }
 
-TEST_F(EngineTest, ResultsAreScannedAgain) {
+TEST_F(ScriptEngineTest, ResultsAreScannedAgain) {
   vars().setVariable("y", "7");
   // "% " yields a literal percent sign followed by its groups, which the rescan expands.
   EXPECT_EQ(talk("% [y]"), "7");
@@ -69,7 +69,7 @@ TEST_F(EngineTest, ResultsAreScannedAgain) {
   EXPECT_EQ(talk("%[outer]"), "hello7!");
 }
 
-TEST_F(EngineTest, FailingElementLeavesReportAndTalkGoesOn) {
+TEST_F(ScriptEngineTest, FailingElementLeavesReportAndTalkGoesOn) {
   EXPECT_EQ(talk("a%rand[]b"), "a" + finalReport("%rand[]", 1) + "b");
   EXPECT_EQ(talk("%formula[ ]"), finalReport("%formula[ ]", 2));
   EXPECT_EQ(talk("\\abcd"), finalReport("\\\\abcd", 1));
@@ -88,7 +88,7 @@ TEST_F(EngineTest, FailingElementLeavesReportAndTalkGoesOn) {
             "\x82\xbe\x82\xb3\x82\xa2\x81\x42\\n-->\\n");
 }
 
-TEST_F(EngineTest, RunScriptAppendsAndReportsEmptiness) {
+TEST_F(ScriptEngineTest, RunScriptAppendsAndReportsEmptiness) {
   std::string out = "keep:";
   EXPECT_TRUE(engine.runScript("abc", out));
   EXPECT_EQ(out, "keep:abc");
@@ -102,7 +102,7 @@ TEST_F(EngineTest, RunScriptAppendsAndReportsEmptiness) {
   EXPECT_EQ(cleared, "");
 }
 
-TEST_F(EngineTest, StripScriptQuotes) {
+TEST_F(ScriptEngineTest, StripScriptQuotes) {
   const TalkCase cases[] = {
       {"a\"b\"c", "abc"},
       {"\\\"quoted\\\"", "\"quoted\""},
@@ -117,7 +117,7 @@ TEST_F(EngineTest, StripScriptQuotes) {
   }
 }
 
-TEST_F(EngineTest, SelfReferenceStopsAtTheNestingBound) {
+TEST_F(ScriptEngineTest, SelfReferenceStopsAtTheNestingBound) {
   loadRawVariables({{"self", "%[self]"}, {"ping", "a%[pong]"}, {"pong", "b%[ping]"}});
   const std::string self = talk("x%[self]y");
   EXPECT_EQ(self, "x" + finalReport("%reflex[self]", 1) + "y");
@@ -130,14 +130,14 @@ TEST_F(EngineTest, SelfReferenceStopsAtTheNestingBound) {
   EXPECT_EQ(talk("%if(1){fine}"), "fine");
 }
 
-TEST_F(EngineTest, TokenCallingItselfEnds) {
+TEST_F(ScriptEngineTest, TokenCallingItselfEnds) {
   addEntry("Loop", "a%token[Loop]");
   const std::string result = talk("%token[Loop]");
   EXPECT_EQ(result.rfind("aaaa", 0), 0u);
   EXPECT_NE(result.find("Zelka Script Error"), std::string::npos);
 }
 
-TEST_F(EngineTest, BranchingRecursionEndsWithinTheWorkBudget) {
+TEST_F(ScriptEngineTest, BranchingRecursionEndsWithinTheWorkBudget) {
   engine.setWorkBudget(20000);
   addEntry("Fork", "%token[Fork]%token[Fork]");
   addEntry("Fork", "%token[Fork]%token[Fork]%token[Fork]");
@@ -148,7 +148,7 @@ TEST_F(EngineTest, BranchingRecursionEndsWithinTheWorkBudget) {
   EXPECT_EQ(talk("ok"), "ok");
 }
 
-TEST_F(EngineTest, HostileScriptsOfOneMebibyte) {
+TEST_F(ScriptEngineTest, HostileScriptsOfOneMebibyte) {
   const std::size_t size = 1 << 20;
   Mt19937 generator(7u);
   const std::string alphabet = "%\\[](){}\"' ab1,+-=ifelse\n";
@@ -178,7 +178,7 @@ TEST_F(EngineTest, HostileScriptsOfOneMebibyte) {
   EXPECT_EQ(talk("%[v]"), "1");
 }
 
-TEST_F(EngineTest, ExpansionIsLoggedAtRunLevelsTwoAndFour) {
+TEST_F(ScriptEngineTest, ExpansionIsLoggedAtRunLevelsTwoAndFour) {
   openLog(2);
   vars().setVariable("y", "5");
   EXPECT_EQ(talk("x%[y]"), "x5");
@@ -190,14 +190,14 @@ TEST_F(EngineTest, ExpansionIsLoggedAtRunLevelsTwoAndFour) {
             "lexical analysis result: 5\n");
 }
 
-TEST_F(EngineTest, FormulasAreLoggedAtRunLevelsThreeAndFour) {
+TEST_F(ScriptEngineTest, FormulasAreLoggedAtRunLevelsThreeAndFour) {
   openLog(3);
   EXPECT_EQ(talk("%if(1){a}"), "a");
   EXPECT_EQ(logText(),
             "\nrpn m_formula: (1)\nrpn m_formula_rpn: 1\nrpn m_answer: 1\n");
 }
 
-TEST_F(EngineTest, NothingIsLoggedAtRunLevelZero) {
+TEST_F(ScriptEngineTest, NothingIsLoggedAtRunLevelZero) {
   openLog(0);
   EXPECT_EQ(talk("%if(1){a}%[y]"), "a");
   EXPECT_EQ(logText(), "");

@@ -8,7 +8,7 @@
 namespace zelka {
 namespace {
 
-using TalkSelectionTest = testing_support::EngineTest;
+using TalkSelectionTest = testing_support::ScriptEngineTest;
 
 std::vector<std::string> scriptsOf(const CandidateList& list) {
   std::vector<std::string> scripts;

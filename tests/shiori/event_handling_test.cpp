@@ -201,7 +201,7 @@ TEST_F(EventHandlingTest, FreeTalkComesEveryIntervalWithPresence) {
   for (int i = 0; i < 6; ++i) talks.push_back(talkOf(second("Reference0: 9\r\n")));
   EXPECT_EQ(talks, (std::vector<std::string>{"204 No Content", "204 No Content", "free=0.",
                                              "204 No Content", "204 No Content", "free=0."}));
-  EXPECT_EQ(server->secondCounter(), 0u);
+  EXPECT_EQ(server->eventCounters().secondCounter, 0u);
 
   send("NOTIFY OtherGhostName SHIORI/2.3\r\nGhost: me\r\nGhostEx: Other\r\n\r\n");
   second();
@@ -227,7 +227,7 @@ TEST_F(EventHandlingTest, TalkIntervalIsReadAsStoredThenAsStrtol) {
     }
     EXPECT_EQ(first, row.firstFreeTalk) << row.interval;
     if (row.firstFreeTalk == 0) {
-      EXPECT_EQ(server->secondCounter(), 12u) << row.interval;
+      EXPECT_EQ(server->eventCounters().secondCounter, 12u) << row.interval;
     }
   }
 }
@@ -238,14 +238,14 @@ TEST_F(EventHandlingTest, ListenTimesOutOnceWithItsIdentifier) {
   start(settings);
   EXPECT_EQ(value("__Listen_id"), "none");
   for (int i = 0; i < 10; ++i) EXPECT_EQ(second(), kNoContent);
-  EXPECT_EQ(server->listenCounter(), 0u);
+  EXPECT_EQ(server->eventCounters().listenCounter, 0u);
 
   server->variables().setVariable("__Listen_id", "ask1");
   EXPECT_EQ(second(), kNoContent);
   EXPECT_EQ(second(), kNoContent);
   EXPECT_EQ(talkOf(second("Reference0: 5\r\n")), "timeout=ask1.");
   EXPECT_EQ(value("__Listen_id"), "none");
-  EXPECT_EQ(server->listenCounter(), 0u);
+  EXPECT_EQ(server->eventCounters().listenCounter, 0u);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(second(), kNoContent);
 }
 
@@ -257,7 +257,7 @@ TEST_F(EventHandlingTest, AnsweredTalkRestartsTheListenCount) {
   second();
   second();
   EXPECT_EQ(talkOf(send("GET Sentence SHIORI/2.2\r\n\r\n")), "free=.");
-  EXPECT_EQ(server->listenCounter(), 0u);
+  EXPECT_EQ(server->eventCounters().listenCounter, 0u);
   EXPECT_EQ(second(), kNoContent);
   EXPECT_EQ(second(), kNoContent);
   EXPECT_EQ(talkOf(second()), "timeout=ask2.");
@@ -281,16 +281,16 @@ TEST_F(EventHandlingTest, BodyTouchOnTheFourthMoveOverOnePart) {
   };
   EXPECT_EQ(move("hand"), "204 No Content");
   EXPECT_EQ(move("head"), "204 No Content");
-  EXPECT_EQ(server->touchCounter(), 0u);
+  EXPECT_EQ(server->eventCounters().touchCounter, 0u);
   EXPECT_EQ(move("head"), "204 No Content");
   EXPECT_EQ(move("head"), "204 No Content");
   EXPECT_EQ(move("head", "Reference5: 99\r\n"), "touch=head,3.");
   EXPECT_EQ(move("head"), "touch=head,4.");
   EXPECT_EQ(move(nullptr), "204 No Content");   // no part: the count starts again
-  EXPECT_EQ(server->touchPart(), u"");
-  EXPECT_EQ(server->touchCounter(), 0u);
+  EXPECT_EQ(server->eventCounters().touchPart, u"");
+  EXPECT_EQ(server->eventCounters().touchCounter, 0u);
   EXPECT_EQ(move("head"), "204 No Content");
-  EXPECT_EQ(server->touchCounter(), 0u);
+  EXPECT_EQ(server->eventCounters().touchCounter, 0u);
 }
 
 TEST_F(EventHandlingTest, TouchPartWithBadBytesIsNotCutShort) {
@@ -298,7 +298,7 @@ TEST_F(EventHandlingTest, TouchPartWithBadBytesIsNotCutShort) {
   const char* parts[] = {"a", "a\xff", "a", "a\xff", "\xff"};
   for (const char* part : parts) {
     event("OnMouseMove", std::string("Reference4: ") + part + "\r\n");
-    EXPECT_EQ(server->touchCounter(), 0u);
+    EXPECT_EQ(server->eventCounters().touchCounter, 0u);
   }
 }
 

@@ -10,6 +10,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace zelka {
@@ -218,6 +219,23 @@ TEST(NumberText, ParseIntegerPrefixSaturates) {
     EXPECT_EQ(parseIntegerPrefix(c.text), c.value) << c.text;
     EXPECT_EQ(parseInt32Prefix(c.text), c.value32) << c.text;
   }
+}
+
+TEST(NumberText, AddDecimalTexts) {
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {"-1", "1", "0"},
+      {"2", "1", "3"},
+      {"9", "10", "19"},
+      {"999", "1", "1000"},
+      {"12345678901234567890", "1", "12345678901234567891"},
+      {"007", "1", "008"},
+      {" 1 2", "3", "15"},
+      {"-1", "5", "4"},
+      {"10", "-1", "9"},
+      {"", "1", "1"},
+      {"", "", "0"},
+  };
+  for (const auto& [a, b, sum] : cases) EXPECT_EQ(addDecimalTexts(a, b), sum) << a << "+" << b;
 }
 
 }  // namespace
