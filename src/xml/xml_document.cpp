@@ -529,8 +529,8 @@ struct XmlDocumentImpl {
   std::unordered_map<NodePtr, ChildIndex> indexes;
   std::vector<std::string> keyAttributes;  // attributes some index is sorted by
 
-  static XmlElement wrap(XmlDocumentImpl* impl, pugi::xml_node node) {
-    return node ? XmlElement(impl, node.internal_object()) : XmlElement();
+  static XmlNode wrap(XmlDocumentImpl* impl, pugi::xml_node node) {
+    return node ? XmlNode(impl, node.internal_object()) : XmlNode();
   }
 
   void reset() {
@@ -771,21 +771,21 @@ pugi::xml_node nodeOf(void* node) {
 
 }  // namespace
 
-// ----- XmlElement -----
+// ----- XmlNode -----
 
-std::u16string XmlElement::tagName() const {
+std::u16string XmlNode::tagName() const {
   if (empty()) return {};
   return utf8ToUtf16(nodeOf(node_).name());
 }
 
-std::optional<std::u16string> XmlElement::attribute(std::u16string_view name) const {
+std::optional<std::u16string> XmlNode::attribute(std::u16string_view name) const {
   if (empty()) return std::nullopt;
   pugi::xml_attribute attribute = nodeOf(node_).attribute(toXmlUtf8(name).c_str());
   if (!attribute) return std::nullopt;
   return utf8ToUtf16(attribute.value());
 }
 
-void XmlElement::setAttribute(std::u16string_view name, std::u16string_view value) {
+void XmlNode::setAttribute(std::u16string_view name, std::u16string_view value) {
   if (empty()) fail("setAttribute on an empty element");
   std::string key = toXmlUtf8(name);
   if (key.empty()) fail("setAttribute with an empty attribute name");
@@ -797,17 +797,17 @@ void XmlElement::setAttribute(std::u16string_view name, std::u16string_view valu
   if (std::find(keys.begin(), keys.end(), key) != keys.end()) doc_->keyChanged(node, key);
 }
 
-void XmlElement::setAttributeNumber(std::u16string_view name, double value) {
+void XmlNode::setAttributeNumber(std::u16string_view name, double value) {
   std::string text = formatScientific(value, 15);
   setAttribute(name, std::u16string(text.begin(), text.end()));
 }
 
-void XmlElement::setAttributeInteger(std::u16string_view name, long long value) {
+void XmlNode::setAttributeInteger(std::u16string_view name, long long value) {
   std::string text = std::to_string(value);
   setAttribute(name, std::u16string(text.begin(), text.end()));
 }
 
-double XmlElement::numberAttribute(std::u16string_view name) {
+double XmlNode::numberAttribute(std::u16string_view name) {
   if (empty()) return 0.0;
   pugi::xml_attribute attribute = nodeOf(node_).attribute(toXmlUtf8(name).c_str());
   if (attribute) {
@@ -818,36 +818,36 @@ double XmlElement::numberAttribute(std::u16string_view name) {
   return 0.0;
 }
 
-XmlElement XmlElement::parent() const {
+XmlNode XmlNode::parent() const {
   if (empty()) return {};
   pugi::xml_node parent = nodeOf(node_).parent();
   if (!parent || parent.type() != pugi::node_element) return {};
   return XmlDocumentImpl::wrap(doc_, parent);
 }
 
-std::size_t XmlElement::childCount() const {
+std::size_t XmlNode::childCount() const {
   if (empty()) return 0;
   return doc_->indexOf(nodeOf(node_)).elements.size();
 }
 
-XmlElement XmlElement::child(std::size_t index) const {
+XmlNode XmlNode::child(std::size_t index) const {
   if (empty()) return {};
   const auto& elements = doc_->indexOf(nodeOf(node_)).elements;
   if (index >= elements.size()) return {};
-  return XmlElement(doc_, elements[index]);
+  return XmlNode(doc_, elements[index]);
 }
 
-XmlElement XmlElement::firstChild() const {
+XmlNode XmlNode::firstChild() const {
   if (empty()) return {};
   return XmlDocumentImpl::wrap(doc_, firstElement(nodeOf(node_)));
 }
 
-XmlElement XmlElement::nextSibling() const {
+XmlNode XmlNode::nextSibling() const {
   if (empty()) return {};
   return XmlDocumentImpl::wrap(doc_, nextElement(nodeOf(node_)));
 }
 
-XmlElement XmlElement::findChild(std::u16string_view tag) const {
+XmlNode XmlNode::findChild(std::u16string_view tag) const {
   if (empty()) return {};
   std::string name = toXmlUtf8(tag);
   for (pugi::xml_node node = firstElement(nodeOf(node_)); node; node = nextElement(node)) {
@@ -856,9 +856,9 @@ XmlElement XmlElement::findChild(std::u16string_view tag) const {
   return {};
 }
 
-XmlElement XmlElement::findChildWithAttribute(std::u16string_view tag,
-                                              std::u16string_view attribute,
-                                              std::u16string_view value) const {
+XmlNode XmlNode::findChildWithAttribute(std::u16string_view tag,
+                                        std::u16string_view attribute,
+                                        std::u16string_view value) const {
   if (empty()) return {};
   std::string name = toXmlUtf8(tag);
   std::string key = toXmlUtf8(attribute);
@@ -871,18 +871,18 @@ XmlElement XmlElement::findChildWithAttribute(std::u16string_view tag,
   return {};
 }
 
-XmlElement::KeyLookup XmlElement::findChildByKey(std::u16string_view keyAttribute,
-                                                 std::u16string_view key) const {
+XmlNode::KeyLookup XmlNode::findChildByKey(std::u16string_view keyAttribute,
+                                           std::u16string_view key) const {
   if (empty()) return {};
   KeySearch found = doc_->search(nodeOf(node_), toXmlUtf8(keyAttribute), toXmlUtf8(key));
   KeyLookup result;
-  if (found.match != nullptr) result.match = XmlElement(doc_, found.match);
-  if (found.neighbour != nullptr) result.neighbour = XmlElement(doc_, found.neighbour);
+  if (found.match != nullptr) result.match = XmlNode(doc_, found.match);
+  if (found.neighbour != nullptr) result.neighbour = XmlNode(doc_, found.neighbour);
   return result;
 }
 
-XmlElement XmlElement::insertSorted(std::u16string_view tag, std::u16string_view keyAttribute,
-                                    std::u16string_view key) {
+XmlNode XmlNode::insertSorted(std::u16string_view tag, std::u16string_view keyAttribute,
+                              std::u16string_view key) {
   if (empty()) fail("insertSorted on an empty element");
   std::string name = toXmlUtf8(tag);
   std::string attributeName = toXmlUtf8(keyAttribute);
@@ -904,11 +904,11 @@ XmlElement XmlElement::insertSorted(std::u16string_view tag, std::u16string_view
     doc_->existingIndex(parent)->insertAt(found.position, node.internal_object(),
                                           keyPrefix(std::string_view(wanted)));
   }
-  return XmlElement(doc_, node.internal_object());
+  return XmlNode(doc_, node.internal_object());
 }
 
-std::u16string XmlElement::makeUniqueKey(std::u16string_view keyAttribute,
-                                         std::u16string_view prefix) const {
+std::u16string XmlNode::makeUniqueKey(std::u16string_view keyAttribute,
+                                      std::u16string_view prefix) const {
   if (empty()) return {};
   auto hex8 = [](std::uint32_t value) {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -929,7 +929,7 @@ std::u16string XmlElement::makeUniqueKey(std::u16string_view keyAttribute,
   }
 }
 
-XmlElement XmlElement::appendChild(std::u16string_view tag) {
+XmlNode XmlNode::appendChild(std::u16string_view tag) {
   if (empty()) fail("appendChild on an empty element");
   std::string name = toXmlUtf8(tag);
   if (name.empty()) fail("appendChild without a tag");
@@ -937,10 +937,10 @@ XmlElement XmlElement::appendChild(std::u16string_view tag) {
   pugi::xml_node node = parent.append_child(name.c_str());
   if (!node) fail("appendChild failed");
   doc_->inserted(parent, node);
-  return XmlElement(doc_, node.internal_object());
+  return XmlNode(doc_, node.internal_object());
 }
 
-XmlElement XmlElement::prependChild(std::u16string_view tag) {
+XmlNode XmlNode::prependChild(std::u16string_view tag) {
   if (empty()) fail("prependChild on an empty element");
   std::string name = toXmlUtf8(tag);
   if (name.empty()) fail("prependChild without a tag");
@@ -948,10 +948,10 @@ XmlElement XmlElement::prependChild(std::u16string_view tag) {
   pugi::xml_node node = parent.prepend_child(name.c_str());
   if (!node) fail("prependChild failed");
   doc_->inserted(parent, node);
-  return XmlElement(doc_, node.internal_object());
+  return XmlNode(doc_, node.internal_object());
 }
 
-XmlElement XmlElement::insertChildBefore(std::u16string_view tag, const XmlElement& reference) {
+XmlNode XmlNode::insertChildBefore(std::u16string_view tag, const XmlNode& reference) {
   if (reference.empty()) return appendChild(tag);
   if (empty()) fail("insertChildBefore on an empty element");
   pugi::xml_node parent = nodeOf(node_);
@@ -962,10 +962,10 @@ XmlElement XmlElement::insertChildBefore(std::u16string_view tag, const XmlEleme
   pugi::xml_node node = parent.insert_child_before(name.c_str(), before);
   if (!node) fail("insertChildBefore failed");
   doc_->inserted(parent, node);
-  return XmlElement(doc_, node.internal_object());
+  return XmlNode(doc_, node.internal_object());
 }
 
-bool XmlElement::remove() {
+bool XmlNode::remove() {
   if (empty()) return false;
   pugi::xml_node node = nodeOf(node_);
   pugi::xml_node parent = node.parent();
@@ -1136,7 +1136,7 @@ bool XmlDocument::hasDocument() const { return impl_->hasDocument; }
 
 const std::u16string& XmlDocument::boundPath() const { return impl_->boundPath; }
 
-XmlElement XmlDocument::documentElement(std::u16string_view tag) const {
+XmlNode XmlDocument::documentElement(std::u16string_view tag) const {
   if (!impl_->hasDocument) return {};
   std::string name = toXmlUtf8(tag);
   for (pugi::xml_node node = firstElement(impl_->doc); node; node = nextElement(node)) {
@@ -1145,9 +1145,9 @@ XmlElement XmlDocument::documentElement(std::u16string_view tag) const {
   return {};
 }
 
-XmlElement XmlDocument::documentElementWithAttribute(std::u16string_view tag,
-                                                     std::u16string_view attribute,
-                                                     std::u16string_view value) const {
+XmlNode XmlDocument::documentElementWithAttribute(std::u16string_view tag,
+                                                  std::u16string_view attribute,
+                                                  std::u16string_view value) const {
   if (!impl_->hasDocument) return {};
   std::string name = toXmlUtf8(tag);
   std::string key = toXmlUtf8(attribute);
@@ -1160,14 +1160,14 @@ XmlElement XmlDocument::documentElementWithAttribute(std::u16string_view tag,
   return {};
 }
 
-XmlElement XmlDocument::appendDocumentElement(std::u16string_view tag) {
+XmlNode XmlDocument::appendDocumentElement(std::u16string_view tag) {
   if (!impl_->hasDocument) fail("appendDocumentElement without a document");
   if (firstElement(impl_->doc)) fail("the document already has its element");
   std::string name = toXmlUtf8(tag);
   if (name.empty()) fail("appendDocumentElement without a tag");
   pugi::xml_node node = impl_->doc.append_child(name.c_str());
   if (!node) fail("appendDocumentElement failed");
-  return XmlElement(impl_.get(), node.internal_object());
+  return XmlNode(impl_.get(), node.internal_object());
 }
 
 bool XmlDocument::openStore(const std::u16string& path, const std::u16string& encoding,
@@ -1190,23 +1190,23 @@ void XmlDocument::saveOnDestruction() noexcept {
   }
 }
 
-// ----- XmlElement: hot loops over ASCII names -----
+// ----- XmlNode: hot loops over ASCII names -----
 //
 // Names are looked up as the bytes they are (ASCII is its own UTF-8), numbers are formatted
 // into a stack buffer and set in place: a rescan of thousands of siblings allocates nothing.
 
-bool XmlElement::hasTag(std::string_view asciiTag) const {
+bool XmlNode::hasTag(std::string_view asciiTag) const {
   if (empty()) return false;
   return std::string_view(nodeOf(node_).name()) == asciiTag;
 }
 
-bool XmlElement::attributeEquals(const char* asciiName, std::string_view asciiValue) const {
+bool XmlNode::attributeEquals(const char* asciiName, std::string_view asciiValue) const {
   if (empty()) return false;
   pugi::xml_attribute attribute = nodeOf(node_).attribute(asciiName);
   return attribute && std::string_view(attribute.value()) == asciiValue;
 }
 
-double XmlElement::numberAttributeAscii(const char* asciiName) {
+double XmlNode::numberAttributeAscii(const char* asciiName) {
   if (empty()) return 0.0;
   pugi::xml_attribute attribute = nodeOf(node_).attribute(asciiName);
   if (attribute) {
@@ -1217,7 +1217,7 @@ double XmlElement::numberAttributeAscii(const char* asciiName) {
   return 0.0;
 }
 
-void XmlElement::setAttributeNumberAscii(const char* asciiName, double value) {
+void XmlNode::setAttributeNumberAscii(const char* asciiName, double value) {
   if (empty()) fail("setAttribute on an empty element");
   if (asciiName == nullptr || *asciiName == '\0') fail("setAttribute with an empty attribute name");
   char text[kScientificCapacity];
@@ -1251,9 +1251,9 @@ void prefetchElement(NodePtr node) {
 
 }  // namespace
 
-void XmlElement::updateChildNumbers(std::string_view asciiTag, const char* asciiName,
-                                    const XmlElement& skip, NumberUpdate update,
-                                    const void* context) {
+void XmlNode::updateChildNumbers(std::string_view asciiTag, const char* asciiName,
+                                 const XmlNode& skip, NumberUpdate update,
+                                 const void* context) {
   if (empty()) return;
   if (asciiName == nullptr || *asciiName == '\0') fail("setAttribute with an empty attribute name");
   const std::string* keyName = nullptr;

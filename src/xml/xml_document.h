@@ -47,13 +47,13 @@ struct XmlKeyLookup;
 // Text XML cannot carry (C0 controls other than tab, line feed and carriage return, unpaired
 // surrogates, U+FFFE, U+FFFF) is stored as U+FFFD; keys are cleaned the same way before they
 // are compared, so what was stored is found again with the text it was stored with.
-class XmlElement {
+class XmlNode {
  public:
-  XmlElement() = default;
+  XmlNode() = default;
 
   bool empty() const { return node_ == nullptr; }
   explicit operator bool() const { return !empty(); }
-  bool operator==(const XmlElement& other) const { return node_ == other.node_; }
+  bool operator==(const XmlNode& other) const { return node_ == other.node_; }
 
   std::u16string tagName() const;
 
@@ -68,16 +68,16 @@ class XmlElement {
 
   // Tree walks over element children only (comments, text and processing instructions are
   // never returned). parent() is empty for the document's top-level elements.
-  XmlElement parent() const;
+  XmlNode parent() const;
   std::size_t childCount() const;
-  XmlElement child(std::size_t index) const;  // O(1); empty when out of range
-  XmlElement firstChild() const;
-  XmlElement nextSibling() const;
+  XmlNode child(std::size_t index) const;  // O(1); empty when out of range
+  XmlNode firstChild() const;
+  XmlNode nextSibling() const;
   // The first element child with the tag (empty tag: any).
-  XmlElement findChild(std::u16string_view tag) const;
+  XmlNode findChild(std::u16string_view tag) const;
   // The first element child with the tag (empty tag: any) whose attribute equals value.
-  XmlElement findChildWithAttribute(std::u16string_view tag, std::u16string_view attribute,
-                                    std::u16string_view value) const;
+  XmlNode findChildWithAttribute(std::u16string_view tag, std::u16string_view attribute,
+                                 std::u16string_view value) const;
 
   // Keyed children: element children ordered ascending by keyAttribute in compareKeys order.
   // Lists a hand edit left in disorder are handled so that nothing stalls or gets lost: the
@@ -90,16 +90,16 @@ class XmlElement {
   KeyLookup findChildByKey(std::u16string_view keyAttribute, std::u16string_view key) const;
   // Creates <tag keyAttribute="key"/> at its sorted place. Empty (and nothing inserted) when
   // a child with that key exists.
-  XmlElement insertSorted(std::u16string_view tag, std::u16string_view keyAttribute,
-                          std::u16string_view key);
+  XmlNode insertSorted(std::u16string_view tag, std::u16string_view keyAttribute,
+                       std::u16string_view key);
   // A key that no child carries: prefix + "%08X" of the millisecond tick count + "%08X" of
   // the calendar second, counting the second up until it is free.
   std::u16string makeUniqueKey(std::u16string_view keyAttribute, std::u16string_view prefix) const;
 
   // Structural edits; each returns the new element.
-  XmlElement appendChild(std::u16string_view tag);
-  XmlElement prependChild(std::u16string_view tag);
-  XmlElement insertChildBefore(std::u16string_view tag, const XmlElement& reference);
+  XmlNode appendChild(std::u16string_view tag);
+  XmlNode prependChild(std::u16string_view tag);
+  XmlNode insertChildBefore(std::u16string_view tag, const XmlNode& reference);
   // Removes this element (and its subtree) from its parent; the handle becomes empty.
   bool remove();
 
@@ -118,20 +118,20 @@ class XmlElement {
   // not wait for every child in turn.
   using NumberUpdate = double (*)(double value, const void* context);
   void updateChildNumbers(std::string_view asciiTag, const char* asciiName,
-                          const XmlElement& skip, NumberUpdate update, const void* context);
+                          const XmlNode& skip, NumberUpdate update, const void* context);
 
  private:
   friend class XmlDocument;
   friend struct XmlDocumentImpl;
-  XmlElement(XmlDocumentImpl* doc, void* node) : doc_(doc), node_(node) {}
+  XmlNode(XmlDocumentImpl* doc, void* node) : doc_(doc), node_(node) {}
   XmlDocumentImpl* doc_ = nullptr;
   void* node_ = nullptr;  // pugi::xml_node_struct*
 };
 
-// The answer of a keyed lookup (XmlElement::KeyLookup).
+// The answer of a keyed lookup (XmlNode::KeyLookup).
 struct XmlKeyLookup {
-  XmlElement match;      // the child carrying the key, or empty
-  XmlElement neighbour;  // without a match: the child before which the key belongs, or
+  XmlNode match;      // the child carrying the key, or empty
+  XmlNode neighbour;  // without a match: the child before which the key belongs, or
                          // empty for the end of the list
 };
 
@@ -170,11 +170,11 @@ class XmlDocument {
   const std::u16string& boundPath() const;
 
   // Top-level elements of the document.
-  XmlElement documentElement(std::u16string_view tag) const;  // first top-level with tag
-  XmlElement documentElementWithAttribute(std::u16string_view tag, std::u16string_view attribute,
-                                          std::u16string_view value) const;
+  XmlNode documentElement(std::u16string_view tag) const;  // first top-level with tag
+  XmlNode documentElementWithAttribute(std::u16string_view tag, std::u16string_view attribute,
+                                       std::u16string_view value) const;
   // Throws XmlError when there is no document or it already has its element.
-  XmlElement appendDocumentElement(std::u16string_view tag);
+  XmlNode appendDocumentElement(std::u16string_view tag);
 
  protected:
   // How every store opens its file: open; a fresh document gets its skeleton (its root element,
