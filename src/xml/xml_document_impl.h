@@ -8,7 +8,7 @@
 #include <pugixml.hpp>
 
 #include "xml/xml_child_index.h"
-#include "xml/xml_document.h"
+#include "xml/xml_node.h"
 
 namespace zelka {
 
