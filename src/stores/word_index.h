@@ -50,7 +50,7 @@ class WordIndexStore : public XmlDocument {
   struct Lookup {
     IndexEntry entry;      // the word's entry, or empty
     XmlNode neighbour;  // without an entry: the entry the word belongs before, or empty
-                           // for the end of the list
+                        // for the end of the list
   };
 
   ~WordIndexStore() override;   // saves to the loaded file
