@@ -3,9 +3,10 @@
 #include <array>
 #include <optional>
 
+#include "config/config_document.h"
 #include "platform/text_codec.h"
 #include "util/number_text.h"
-#include "xml/xml_document.h"
+#include "xml/xml_node.h"
 
 namespace zelka {
 
@@ -70,11 +71,8 @@ bool ZelkaConfig::read(const std::u16string& directory) {
   if (directory.empty()) return false;
 
   // The author's file is only read: a file that does not parse is left where it is.
-  XmlDocument document;
-  if (document.open(directory + u"zelkaconf.xml", u"Shift_JIS", BrokenFilePolicy::Fail) !=
-      XmlOpenResult::Loaded) {
-    return false;
-  }
+  ConfigDocument document;
+  if (!document.load(directory + u"zelkaconf.xml")) return false;
   XmlNode root = document.documentElement(u"ZelkaConfiguration");
 
   XmlNode profile = root.findChild(u"GhostProfile");

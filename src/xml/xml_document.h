@@ -49,8 +49,9 @@ class XmlDocument {
   // its declaration names; characters that encoding cannot hold become character references
   // (in names '_', in comments and processing instructions '?', where XML has no way to write
   // them). A declaration naming an encoding we cannot write makes the save fail (false).
-  // A save to a path binds the document to it.
-  bool save(const std::optional<std::u16string>& path = std::nullopt);
+  // A save to a path binds the document to it. Virtual so that a document that must never
+  // be written (the configuration's) refuses every save, also one through this base.
+  virtual bool save(const std::optional<std::u16string>& path = std::nullopt);
   // The serialised bytes a save would write; empty when there is nothing we can write.
   std::string serialize() const;
 
