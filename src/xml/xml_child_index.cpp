@@ -78,6 +78,24 @@ std::size_t lowerBound(const std::uint64_t* values, std::size_t count, std::uint
 constexpr std::size_t kSummaryFrom = 512;
 constexpr std::size_t kSummaryStep = 16;
 
+// The first position of the index whose prefix is not below `value`.
+std::size_t firstPrefixNotBelow(ChildIndex& index, std::uint64_t value) {
+  const std::vector<std::uint64_t>& prefixes = index.prefixes;
+  const std::size_t count = prefixes.size();
+  if (count < kSummaryFrom) return lowerBound(prefixes.data(), count, value);
+  if (index.summaryStale) {
+    index.summary.clear();
+    for (std::size_t i = 0; i < count; i += kSummaryStep) index.summary.push_back(prefixes[i]);
+    index.summaryStale = false;
+  }
+  std::size_t block = lowerBound(index.summary.data(), index.summary.size(), value);
+  if (block == 0) return 0;
+  // prefixes[start - 1] is below the value; prefixes[end] (when inside) is not.
+  std::size_t start = (block - 1) * kSummaryStep + 1;
+  std::size_t end = std::min(block * kSummaryStep, count);
+  return start + lowerBound(prefixes.data() + start, end - start, value);
+}
+
 // Whether `node` stands in key order between its element neighbours.
 bool inOrder(pugi::xml_node node, const char* key) {
   const char* own = keyOf(node.internal_object(), key);
@@ -118,22 +136,6 @@ std::uint64_t keyPrefix(std::string_view key) {
   for (std::size_t i = 0; i < n; ++i) packed = packByte(packed, static_cast<unsigned char>(key[i]));
   if (n == 0) return 0;
   return n == 8 ? packed : packed << (8 * (8 - n));
-}
-
-std::size_t ChildIndex::firstPrefixNotBelow(std::uint64_t value) {
-  const std::size_t count = prefixes.size();
-  if (count < kSummaryFrom) return lowerBound(prefixes.data(), count, value);
-  if (summaryStale) {
-    summary.clear();
-    for (std::size_t i = 0; i < count; i += kSummaryStep) summary.push_back(prefixes[i]);
-    summaryStale = false;
-  }
-  std::size_t block = lowerBound(summary.data(), summary.size(), value);
-  if (block == 0) return 0;
-  // prefixes[start - 1] is below the value; prefixes[end] (when inside) is not.
-  std::size_t start = (block - 1) * kSummaryStep + 1;
-  std::size_t end = std::min(block * kSummaryStep, count);
-  return start + lowerBound(prefixes.data() + start, end - start, value);
 }
 
 void ChildIndexes::noteKeyAttribute(const std::string& name) {
@@ -247,7 +249,7 @@ KeySearch ChildIndexes::search(pugi::xml_node parent, const std::string& keyAttr
   // compared in full.
   const std::uint64_t wantedPrefix = keyPrefix(wanted);
   const std::size_t count = prefixes.size();
-  std::size_t position = index->firstPrefixNotBelow(wantedPrefix);
+  std::size_t position = firstPrefixNotBelow(*index, wantedPrefix);
   if (position < count && prefixes[position] == wantedPrefix) {
     if ((wantedPrefix & 0xFF) == 0) {
       // Both keys end inside the prefix: they are equal.

@@ -79,8 +79,6 @@ struct ChildIndex {
     }
     summaryStale = true;
   }
-  // The first position whose prefix is not below `value`.
-  std::size_t firstPrefixNotBelow(std::uint64_t value);
   std::size_t positionOf(NodePtr node) const {
     return static_cast<std::size_t>(std::find(elements.begin(), elements.end(), node) -
                                     elements.begin());
