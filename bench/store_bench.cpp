@@ -102,7 +102,7 @@ LoadedBind& loadedBind() {
 BindNode nodeWithChildren(std::size_t wanted) {
   BindNode best;
   std::size_t bestGap = static_cast<std::size_t>(-1);
-  for (XmlElement c = loadedBind().store.root().element().firstChild(); c; c = c.nextSibling()) {
+  for (XmlNode c = loadedBind().store.root().element().firstChild(); c; c = c.nextSibling()) {
     std::size_t n = c.childCount();
     std::size_t gap = n > wanted ? n - wanted : wanted - n;
     if (gap < bestGap) {
@@ -115,7 +115,7 @@ BindNode nodeWithChildren(std::size_t wanted) {
 
 void findChildBench(benchmark::State& state, BindNode parent) {
   std::vector<std::u16string> names;
-  for (XmlElement c = parent.element().firstChild(); c; c = c.nextSibling()) {
+  for (XmlNode c = parent.element().firstChild(); c; c = c.nextSibling()) {
     names.push_back(c.attribute(u"name").value_or(u""));
   }
   if (names.empty()) {
@@ -147,7 +147,7 @@ void ReinforceRootChild(benchmark::State& state) {
   if (!loadedBind().ok) state.SkipWithError("bind network not loaded");
   BindNode root = loadedBind().store.root();
   std::vector<BindNode> children;
-  for (XmlElement c = root.element().firstChild(); c; c = c.nextSibling()) {
+  for (XmlNode c = root.element().firstChild(); c; c = c.nextSibling()) {
     children.emplace_back(c);
   }
   std::size_t i = 0;

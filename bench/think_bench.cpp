@@ -41,14 +41,14 @@ class Lcg {
 };
 
 // A child of the node drawn in proportion to its count (its share is 10^-distance).
-XmlElement drawChild(const XmlElement& node, Lcg& rng) {
+XmlNode drawChild(const XmlNode& node, Lcg& rng) {
   double sum = 0;
-  for (XmlElement c = node.firstChild(); !c.empty(); c = c.nextSibling()) {
+  for (XmlNode c = node.firstChild(); !c.empty(); c = c.nextSibling()) {
     sum += std::pow(10.0, -c.numberAttribute(u"distance"));
   }
   double u = rng.unit() * sum;
-  XmlElement last;
-  for (XmlElement c = node.firstChild(); !c.empty(); c = c.nextSibling()) {
+  XmlNode last;
+  for (XmlNode c = node.firstChild(); !c.empty(); c = c.nextSibling()) {
     last = c;
     if ((u -= std::pow(10.0, -c.numberAttribute(u"distance"))) < 0) return c;
   }
@@ -58,11 +58,11 @@ XmlElement drawChild(const XmlElement& node, Lcg& rng) {
 std::u16string walkSentence(const BindNode& root) {
   Lcg rng(42);
   std::u16string s;
-  XmlElement at;
+  XmlNode at;
   while (static_cast<int>(s.size()) < kSentenceLength - 1) {
     if (rng.below(17) == 0) {
       s.push_back(u'、');
-      at = XmlElement();
+      at = XmlNode();
       continue;
     }
     if (at.empty() || at.childCount() == 0 || rng.below(4) == 0) at = root.element();
@@ -74,9 +74,9 @@ std::u16string walkSentence(const BindNode& root) {
   return s;
 }
 
-int countNodes(const XmlElement& e) {
+int countNodes(const XmlNode& e) {
   int n = 1;
-  for (XmlElement c = e.firstChild(); !c.empty(); c = c.nextSibling()) n += countNodes(c);
+  for (XmlNode c = e.firstChild(); !c.empty(); c = c.nextSibling()) n += countNodes(c);
   return n;
 }
 

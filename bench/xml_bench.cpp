@@ -19,7 +19,7 @@
 namespace {
 
 using zelka::XmlDocument;
-using zelka::XmlElement;
+using zelka::XmlNode;
 using zelka::XmlOpenResult;
 
 constexpr std::size_t kElements = 150000;
@@ -60,19 +60,19 @@ const std::string& storeFile() {
     std::string file = workDirectory() + "bind.xml";
     XmlDocument doc;
     doc.open(wide(file));
-    XmlElement root = doc.appendDocumentElement(u"Bind");
+    XmlNode root = doc.appendDocumentElement(u"Bind");
     root.setAttribute(u"name", u"root");
     std::mt19937 random(20261208);
     std::uniform_real_distribution<double> distance(0.0, 1.5);
-    std::vector<XmlElement> queue{root};
+    std::vector<XmlNode> queue{root};
     std::size_t count = 1;
     const auto& letters = alphabet();
     for (std::size_t head = 0; count < kElements && head < queue.size(); ++head) {
-      XmlElement parent = queue[head];
+      XmlNode parent = queue[head];
       std::size_t children = head == 0 ? 2000 : random() % 13;
       double total = 0;
       for (std::size_t i = 0; i < children && count < kElements; ++i) {
-        XmlElement child =
+        XmlNode child =
             parent.insertSorted(u"Bind", u"name", letters[random() % letters.size()]);
         if (!child) continue;
         child.setAttributeNumber(u"distance", distance(random));
@@ -171,7 +171,7 @@ void BM_FindChildByKey(benchmark::State& state) {
   const auto children = static_cast<std::size_t>(state.range(0));
   XmlDocument doc;
   doc.openFromText("<Bind name=\"root\"/>");
-  XmlElement root = doc.documentElement(u"Bind");
+  XmlNode root = doc.documentElement(u"Bind");
   const auto& letters = alphabet();
   std::vector<std::u16string> keys;
   for (std::size_t i = 0; keys.size() < children; ++i) {

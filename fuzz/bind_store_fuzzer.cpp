@@ -15,13 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)root.total();
     // Every child of the root and of its first children.
     int visited = 0;
-    for (zelka::XmlElement child = root.element().firstChild(); child && visited < 64;
+    for (zelka::XmlNode child = root.element().firstChild(); child && visited < 64;
          child = child.nextSibling(), ++visited) {
       zelka::BindNode node(child);
       (void)node.name();
       (void)node.distance();
       (void)node.total();
-      for (zelka::XmlElement grand = child.firstChild(); grand && visited < 64;
+      for (zelka::XmlNode grand = child.firstChild(); grand && visited < 64;
            grand = grand.nextSibling(), ++visited) {
         (void)zelka::BindNode(grand).distance();
       }

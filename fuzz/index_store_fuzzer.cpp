@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   [](zelka::KnowledgeSet& set) {
     zelka::WordIndexStore& index = set.wordIndex();
     int visited = 0;
-    for (zelka::XmlElement child = index.root().firstChild(); child && visited < 64;
+    for (zelka::XmlNode child = index.root().firstChild(); child && visited < 64;
          child = child.nextSibling(), ++visited) {
       zelka::IndexEntry entry(child);
       (void)entry.firstAlias();

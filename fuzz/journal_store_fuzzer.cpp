@@ -7,9 +7,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   zelka::fuzz::storeFixture().run("journal.xml", zelka::fuzz::asText(data, size),
                                   [](zelka::KnowledgeSet& set) {
-    zelka::XmlElement root = set.sentenceJournal().root();
+    zelka::XmlNode root = set.sentenceJournal().root();
     int visited = 0;
-    for (zelka::XmlElement child = root.firstChild(); child && visited < 64;
+    for (zelka::XmlNode child = root.firstChild(); child && visited < 64;
          child = child.nextSibling(), ++visited) {
       (void)child.tagName();
       (void)child.attribute(u"who");

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zelka::ConceptLearning learning(set);
     std::u16string previous;
     int visited = 0;
-    for (zelka::XmlElement child = neurons.structureRoot().firstChild(); child && visited < 32;
+    for (zelka::XmlNode child = neurons.structureRoot().firstChild(); child && visited < 32;
          child = child.nextSibling(), ++visited) {
       zelka::Neuron neuron(child);
       const std::u16string name = neuron.name();

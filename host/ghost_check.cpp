@@ -96,12 +96,12 @@ class Checker {
     }
     XmlDocument raw;
     if (std::optional<std::string> bytes = readFile(path)) raw.openFromText(*bytes);
-    const XmlElement root = raw.documentElement(u"ZelkaConfiguration");
+    const XmlNode root = raw.documentElement(u"ZelkaConfiguration");
     if (!root) out_ << "  (no ZelkaConfiguration element: every value is a default)\n";
-    const XmlElement profile = root.findChild(u"GhostProfile");
-    const XmlElement environment = root.findChild(u"RunEnvironment");
-    const XmlElement categories = root.findChild(u"DefaultCategory");
-    auto given = [](const XmlElement& element, std::u16string_view attribute) {
+    const XmlNode profile = root.findChild(u"GhostProfile");
+    const XmlNode environment = root.findChild(u"RunEnvironment");
+    const XmlNode categories = root.findChild(u"DefaultCategory");
+    auto given = [](const XmlNode& element, std::u16string_view attribute) {
       std::optional<std::u16string> value = element.attribute(attribute);
       return value && !value->empty();
     };
@@ -122,7 +122,7 @@ class Checker {
         config_.runlevel() == 0 ? ": no diagnostic log" : ": zelka.log in the current directory");
     for (std::u16string_view key : {u"vender", u"learning"}) {
       const std::u16string value = config_.directory(u"Directory", key);
-      const XmlElement element =
+      const XmlNode element =
           environment.findChildWithAttribute(u"Directory", u"type", std::u16string(key));
       const std::string full = dir_ + toNarrow(value);
       std::error_code error;
@@ -131,7 +131,7 @@ class Checker {
           " -> " + full + (exists ? "" : key == u"learning" ? " (created at load)" : " (missing)"));
     }
     for (std::u16string_view code : kCategoryCodes) {
-      const XmlElement element =
+      const XmlNode element =
           categories.findChildWithAttribute(u"Define", u"type", std::u16string(code));
       row("category " + utf8(code), utf8(config_.category(code)), given(element, u"category"));
     }
@@ -143,10 +143,10 @@ class Checker {
 
   // The children of a section with their attributes; one that lacks any is skipped by the
   // load, which the report says.
-  void listPairs(const XmlElement& section, std::vector<std::u16string_view> attributes,
+  void listPairs(const XmlNode& section, std::vector<std::u16string_view> attributes,
                  const std::string& what) {
     std::size_t listed = 0;
-    for (XmlElement child = section.firstChild(); child; child = child.nextSibling()) {
+    for (XmlNode child = section.firstChild(); child; child = child.nextSibling()) {
       std::string line;
       std::string missing;
       for (std::u16string_view attribute : attributes) {

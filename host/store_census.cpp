@@ -21,26 +21,26 @@ StoreState openStore(const std::string& path, XmlDocument& document) {
 
 // Counts the elements with the tag in the subtree below `top` (not `top` itself), walking
 // without recursion: a learned path can be as deep as the longest text ever heard.
-std::size_t countBelow(const XmlElement& top, std::u16string_view tag) {
+std::size_t countBelow(const XmlNode& top, std::u16string_view tag) {
   std::size_t count = 0;
-  std::vector<XmlElement> stack;
-  for (XmlElement child = top.firstChild(); child; child = child.nextSibling()) {
+  std::vector<XmlNode> stack;
+  for (XmlNode child = top.firstChild(); child; child = child.nextSibling()) {
     stack.push_back(child);
   }
   while (!stack.empty()) {
-    XmlElement element = stack.back();
+    XmlNode element = stack.back();
     stack.pop_back();
     if (element.tagName() == tag) ++count;
-    for (XmlElement child = element.firstChild(); child; child = child.nextSibling()) {
+    for (XmlNode child = element.firstChild(); child; child = child.nextSibling()) {
       stack.push_back(child);
     }
   }
   return count;
 }
 
-std::size_t countChildren(const XmlElement& parent, std::u16string_view tag) {
+std::size_t countChildren(const XmlNode& parent, std::u16string_view tag) {
   std::size_t count = 0;
-  for (XmlElement child = parent.firstChild(); child; child = child.nextSibling()) {
+  for (XmlNode child = parent.firstChild(); child; child = child.nextSibling()) {
     if (child.tagName() == tag) ++count;
   }
   return count;
@@ -68,7 +68,7 @@ LearnedStores countLearnedStores(const std::string& learningDirectory) {
     XmlDocument document;
     stores.bind.state = openStore(learningDirectory + "bind.xml", document);
     if (stores.bind.state == StoreState::kRead) {
-      XmlElement root = document.documentElementWithAttribute(u"Bind", u"name", u"root");
+      XmlNode root = document.documentElementWithAttribute(u"Bind", u"name", u"root");
       stores.bind.items = root ? countBelow(root, u"Bind") : 0;
     }
   }
@@ -76,8 +76,8 @@ LearnedStores countLearnedStores(const std::string& learningDirectory) {
     XmlDocument document;
     stores.index.state = openStore(learningDirectory + "index.xml", document);
     if (stores.index.state == StoreState::kRead) {
-      XmlElement root = document.documentElement(u"WordIndexes");
-      for (XmlElement entry = root.firstChild(); entry; entry = entry.nextSibling()) {
+      XmlNode root = document.documentElement(u"WordIndexes");
+      for (XmlNode entry = root.firstChild(); entry; entry = entry.nextSibling()) {
         if (entry.tagName() != u"Index") continue;
         ++stores.index.items;
         stores.index.links += countChildren(entry, u"Alias");
@@ -95,7 +95,7 @@ LearnedStores countLearnedStores(const std::string& learningDirectory) {
     XmlDocument document;
     stores.neurons.state = openStore(learningDirectory + "neuron.xml", document);
     if (stores.neurons.state == StoreState::kRead) {
-      XmlElement root = document.documentElement(u"NeuronStructure");
+      XmlNode root = document.documentElement(u"NeuronStructure");
       stores.neurons.items = countChildren(root, u"Neuron");
       stores.neurons.links = countBelow(root, u"Synapse");
     }

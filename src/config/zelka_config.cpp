@@ -3,9 +3,10 @@
 #include <array>
 #include <optional>
 
+#include "config/config_document.h"
 #include "platform/text_codec.h"
 #include "util/number_text.h"
-#include "xml/xml_document.h"
+#include "xml/xml_node.h"
 
 namespace zelka {
 
@@ -48,7 +49,7 @@ constexpr std::array<Default, 9> kCategoryDefaults = {{
 }};
 
 // The attribute's value, or the fallback when the element or attribute is missing or empty.
-std::u16string valueOr(const XmlElement& element, std::u16string_view attribute,
+std::u16string valueOr(const XmlNode& element, std::u16string_view attribute,
                        std::u16string_view fallback) {
   std::optional<std::u16string> value = element.attribute(attribute);
   if (!value || value->empty()) return std::u16string(fallback);
@@ -70,37 +71,34 @@ bool ZelkaConfig::read(const std::u16string& directory) {
   if (directory.empty()) return false;
 
   // The author's file is only read: a file that does not parse is left where it is.
-  XmlDocument document;
-  if (document.open(directory + u"zelkaconf.xml", u"Shift_JIS", BrokenFilePolicy::Fail) !=
-      XmlOpenResult::Loaded) {
-    return false;
-  }
-  XmlElement root = document.documentElement(u"ZelkaConfiguration");
+  ConfigDocument document;
+  if (!document.load(directory + u"zelkaconf.xml")) return false;
+  XmlNode root = document.documentElement(u"ZelkaConfiguration");
 
-  XmlElement profile = root.findChild(u"GhostProfile");
+  XmlNode profile = root.findChild(u"GhostProfile");
   for (const auto& entry : kProfileDefaults) {
     profiles_.emplace_back(std::u16string(entry.key), valueOr(profile, entry.key, entry.value));
   }
 
-  XmlElement environment = root.findChild(u"RunEnvironment");
+  XmlNode environment = root.findChild(u"RunEnvironment");
   if (auto level = environment.attribute(u"runlevel")) {
     runlevel_ = parseInt32Prefix(toNarrow(*level));
   }
   for (const auto& entry : kDirectoryKeys) {
-    XmlElement element = environment.findChildWithAttribute(kDirectorySection, u"type", entry.key);
+    XmlNode element = environment.findChildWithAttribute(kDirectorySection, u"type", entry.key);
     directories_.emplace_back(std::u16string(kDirectorySection), std::u16string(entry.key),
                               valueOr(element, u"name", entry.value));
   }
 
-  XmlElement categories = root.findChild(u"DefaultCategory");
+  XmlNode categories = root.findChild(u"DefaultCategory");
   for (const auto& entry : kCategoryDefaults) {
-    XmlElement element = categories.findChildWithAttribute(u"Define", u"type", entry.key);
+    XmlNode element = categories.findChildWithAttribute(u"Define", u"type", entry.key);
     categories_.emplace_back(std::u16string(entry.key),
                              valueOr(element, u"category", entry.value));
   }
 
   // Any element child counts, whatever its tag; one lacking an attribute is skipped.
-  for (XmlElement child = root.findChild(u"ReferenceSeparation").firstChild(); child;
+  for (XmlNode child = root.findChild(u"ReferenceSeparation").firstChild(); child;
        child = child.nextSibling()) {
     auto event = child.attribute(u"event");
     auto reference = child.attribute(u"reference");
@@ -109,7 +107,7 @@ bool ZelkaConfig::read(const std::u16string& directory) {
       separations_.emplace_back(std::move(*event), std::move(*reference), std::move(*expr));
     }
   }
-  for (XmlElement child = root.findChild(u"EventRename").firstChild(); child;
+  for (XmlNode child = root.findChild(u"EventRename").firstChild(); child;
        child = child.nextSibling()) {
     auto name = child.attribute(u"name");
     auto rename = child.attribute(u"rename");

@@ -46,7 +46,7 @@ std::u16string ConceptLearning::neuronFor(std::u16string_view word) {
   if (found.entry) return found.entry.firstAlias();
 
   // A new word: without an index to hold it no neuron is made, so none is left orphaned.
-  XmlElement root = index.root();
+  XmlNode root = index.root();
   if (root.empty()) return {};
   Neuron neuron = knowledge_.neuronNetwork().createNeuron();
   if (!neuron) return {};
@@ -87,7 +87,7 @@ bool ConceptLearning::learnCategory(std::u16string_view category,
     categoryNeuron.connect(kDownward, kConceptLink, headId);
     head.connect(kUpward, kConceptLink, categoryId);
 
-    XmlElement root = index.root();
+    XmlNode root = index.root();
     for (std::size_t i = 1; i < group.size(); ++i) {
       IndexEntry entry = index.findWord(group[i]).entry;
       if (!entry && !entry.create(root, group[i])) continue;

@@ -38,12 +38,12 @@ double limitForMode(int mode) {
   }
 }
 
-bool isBind(const XmlElement& e) { return e.hasTag(kBindTag); }
+bool isBind(const XmlNode& e) { return e.hasTag(kBindTag); }
 
 // Every count under a parent keeps its value while the parent's total grows from T to T + 1:
 // each sibling's distance is recomputed against the new total. `skip` (the node whose own
 // distance the caller sets afterwards) is left out.
-void rescaleSiblings(XmlElement& parent, const XmlElement& skip, double T) {
+void rescaleSiblings(XmlNode& parent, const XmlNode& skip, double T) {
   parent.updateChildNumbers(
       kBindTag, kDistanceAttribute, skip,
       [](double distance, const void* context) {
@@ -56,11 +56,11 @@ void rescaleSiblings(XmlElement& parent, const XmlElement& skip, double T) {
 
 // Removes the children of node that have become too rare to follow. Removing one never
 // changes another's distance, so one pass finds exactly the children a restarting walk would.
-int pruneChildren(XmlElement& node) {
+int pruneChildren(XmlNode& node) {
   int removed = 0;
-  XmlElement c = node.firstChild();
+  XmlNode c = node.firstChild();
   while (!c.empty()) {
-    XmlElement next = c.nextSibling();
+    XmlNode next = c.nextSibling();
     if (isBind(c) && !c.attributeEquals(kNameAttribute, kRootName) &&
         c.numberAttributeAscii(kDistanceAttribute) > kPruneDistance) {
       c.remove();
@@ -73,7 +73,7 @@ int pruneChildren(XmlElement& node) {
 
 // Registration and reinforcement share the rest: rescale the siblings, prune the node's
 // children, count the passage in the parent's total, then give the node its new distance.
-void registerPassage(XmlElement& node, XmlElement& parent, double T, double newDistance) {
+void registerPassage(XmlNode& node, XmlNode& parent, double T, double newDistance) {
   rescaleSiblings(parent, node, T);
   pruneChildren(node);
   parent.setAttributeNumberAscii(kTotalAttribute, T + 1.0);
@@ -115,7 +115,7 @@ bool BindNode::setTotal(double value) {
 
 BindNode BindNode::findChild(std::u16string_view name, int mode) const {
   if (element_.empty()) return BindNode();
-  XmlElement child = element_.findChildByKey(kName, name).match;
+  XmlNode child = element_.findChildByKey(kName, name).match;
   if (child.empty() || child.numberAttributeAscii(kDistanceAttribute) > limitForMode(mode)) {
     return BindNode();
   }
@@ -123,10 +123,10 @@ BindNode BindNode::findChild(std::u16string_view name, int mode) const {
 }
 
 bool BindNode::addChild(const BindNode& parent, std::u16string_view name) {
-  element_ = XmlElement();
+  element_ = XmlNode();
   if (parent.empty()) return false;
-  XmlElement p = parent.element();
-  XmlElement child = p.insertSorted(kBind, kName, name);
+  XmlNode p = parent.element();
+  XmlNode child = p.insertSorted(kBind, kName, name);
   if (child.empty()) return false;  // a child of that name exists; nothing changed
   child.setAttributeNumberAscii(kDistanceAttribute, 1.0);
   child.setAttributeNumberAscii(kTotalAttribute, 0.0);
@@ -138,7 +138,7 @@ bool BindNode::addChild(const BindNode& parent, std::u16string_view name) {
 
 bool BindNode::reinforce() {
   if (element_.empty()) return false;
-  XmlElement p = element_.parent();
+  XmlNode p = element_.parent();
   if (p.empty()) return false;  // the root hangs under the document
   double T = p.numberAttributeAscii(kTotalAttribute);
   double count = T * std::pow(10.0, -element_.numberAttributeAscii(kDistanceAttribute));
@@ -150,7 +150,7 @@ BindNetworkStore::~BindNetworkStore() { saveOnDestruction(); }
 
 bool BindNetworkStore::load(const std::u16string& path, const std::u16string& encoding) {
   return openStore(path, encoding, [](XmlDocument& d) {
-    XmlElement root = d.appendDocumentElement(kBind);
+    XmlNode root = d.appendDocumentElement(kBind);
     root.setAttribute(kName, kRoot);
     root.setAttributeNumberAscii(kTotalAttribute, 0.0);
   });

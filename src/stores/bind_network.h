@@ -14,9 +14,9 @@ namespace zelka {
 class BindNode {
  public:
   BindNode() = default;
-  explicit BindNode(XmlElement element) : element_(element) {}
+  explicit BindNode(XmlNode element) : element_(element) {}
 
-  const XmlElement& element() const { return element_; }
+  const XmlNode& element() const { return element_; }
   bool empty() const { return element_.empty(); }
   explicit operator bool() const { return !empty(); }
 
@@ -37,7 +37,7 @@ class BindNode {
   bool reinforce();
 
  private:
-  XmlElement element_;
+  XmlNode element_;
 };
 
 class BindNetworkStore : public XmlDocument {

@@ -30,22 +30,22 @@ std::u16string_view groupName(int kind) { return kind == kBindLink ? kBind : kCo
 long long lifetimeFromNow() { return secondsSinceEpoch() + kNeuronLifetimeSeconds; }
 
 // The child with the tag, created at the end when it is missing.
-XmlElement childOrAppend(const XmlElement& parent, std::u16string_view tag) {
-  XmlElement found = parent.findChild(tag);
+XmlNode childOrAppend(const XmlNode& parent, std::u16string_view tag) {
+  XmlNode found = parent.findChild(tag);
   if (!found.empty()) return found;
-  XmlElement p = parent;
+  XmlNode p = parent;
   return p.appendChild(tag);
 }
 
 // The link group of a direction and kind, created on first use (a hand-edited neuron that
 // lost its direction element gets it back).
-XmlElement linkGroup(const XmlElement& neuron, int direction, int kind) {
+XmlNode linkGroup(const XmlNode& neuron, int direction, int kind) {
   return childOrAppend(childOrAppend(neuron, directionName(direction)), groupName(kind));
 }
 
 // Removes every child with the tag whose "name" equals the text, comparing attributes.
-void removeNamed(const XmlElement& parent, std::u16string_view tag, std::u16string_view name) {
-  for (XmlElement e = parent.findChildWithAttribute(tag, kName, name); !e.empty();
+void removeNamed(const XmlNode& parent, std::u16string_view tag, std::u16string_view name) {
+  for (XmlNode e = parent.findChildWithAttribute(tag, kName, name); !e.empty();
        e = parent.findChildWithAttribute(tag, kName, name)) {
     e.remove();
   }
@@ -64,16 +64,16 @@ std::u16string Neuron::name() const {
 
 std::u16string Neuron::firstExpression() const {
   if (element_.empty()) return {};
-  XmlElement expressions = element_.findChild(kExpressions);
+  XmlNode expressions = element_.findChild(kExpressions);
   if (expressions.empty()) return {};
-  XmlElement first = expressions.findChild(kExpression);
+  XmlNode first = expressions.findChild(kExpression);
   if (first.empty()) return {};
   return first.attribute(kName).value_or(std::u16string());
 }
 
 int Neuron::addExpressions(const std::vector<std::u16string>& texts) {
   if (element_.empty()) return 0;
-  XmlElement expressions = element_.findChild(kExpressions);
+  XmlNode expressions = element_.findChild(kExpressions);
   if (expressions.empty()) expressions = element_.prependChild(kExpressions);
   // The list is in recency order, not sorted, so an older copy of a text is looked for
   // linearly; it is moved to the front rather than left behind as a duplicate.
@@ -83,7 +83,7 @@ int Neuron::addExpressions(const std::vector<std::u16string>& texts) {
     // An empty text says nothing; a text repeated in the list is written once, at the place
     // of its first occurrence.
     if (it->empty() || std::find(it + 1, texts.rend(), *it) != texts.rend()) continue;
-    XmlElement e = expressions.prependChild(kExpression);
+    XmlNode e = expressions.prependChild(kExpression);
     e.setAttribute(kName, *it);
     ++inserted;
   }
@@ -92,12 +92,12 @@ int Neuron::addExpressions(const std::vector<std::u16string>& texts) {
 
 bool Neuron::connect(int direction, int kind, std::u16string_view target) {
   if (element_.empty()) return false;
-  XmlElement group = linkGroup(element_, direction, kind);
+  XmlNode group = linkGroup(element_, direction, kind);
   // A synapse standing directly under the direction element (outside any group) is a stray
   // and goes; one inside the group is kept as it is.
   removeNamed(element_.findChild(directionName(direction)), kSynapse, target);
   if (target.empty()) return false;
-  XmlElement synapse = group.insertSorted(kSynapse, kName, target);
+  XmlNode synapse = group.insertSorted(kSynapse, kName, target);
   if (!synapse.empty()) {
     synapse.setAttributeNumber(kDistance, 1.0);
     synapse.setAttributeInteger(kLifetime, lifetimeFromNow());
@@ -107,9 +107,9 @@ bool Neuron::connect(int direction, int kind, std::u16string_view target) {
 
 int Neuron::collectLinks(int direction, int kind, std::set<std::u16string>& out) {
   if (element_.empty()) return 0;
-  XmlElement group = linkGroup(element_, direction, kind);
+  XmlNode group = linkGroup(element_, direction, kind);
   int visited = 0;
-  for (XmlElement s = group.firstChild(); !s.empty(); s = s.nextSibling()) {
+  for (XmlNode s = group.firstChild(); !s.empty(); s = s.nextSibling()) {
     if (s.tagName() != kSynapse) continue;
     ++visited;
     try {
@@ -128,22 +128,22 @@ bool NeuronNetwork::load(const std::u16string& path, const std::u16string& encod
                    [](XmlDocument& d) { d.appendDocumentElement(kNeuronStructure); });
 }
 
-XmlElement NeuronNetwork::structureRoot() const {
-  if (!hasDocument()) return XmlElement();
+XmlNode NeuronNetwork::structureRoot() const {
+  if (!hasDocument()) return XmlNode();
   return documentElement(kNeuronStructure);
 }
 
 Neuron NeuronNetwork::findNeuron(std::u16string_view name) const {
-  XmlElement root = structureRoot();
+  XmlNode root = structureRoot();
   if (root.empty() || name.empty()) return Neuron();
   return Neuron(root.findChildByKey(kName, name).match);
 }
 
 Neuron NeuronNetwork::createNeuron() {
-  XmlElement root = structureRoot();
+  XmlNode root = structureRoot();
   if (root.empty()) return Neuron();
   std::u16string id = root.makeUniqueKey(kName, kNeuronPrefix);
-  XmlElement neuron = root.insertSorted(kNeuron, kName, id);
+  XmlNode neuron = root.insertSorted(kNeuron, kName, id);
   if (neuron.empty()) return Neuron();
   neuron.setAttributeInteger(kLifetime, lifetimeFromNow());
   neuron.appendChild(kExpressions);

@@ -30,9 +30,9 @@ inline constexpr std::int64_t kNeuronLifetimeSeconds = 432000;
 class Neuron {
  public:
   Neuron() = default;
-  explicit Neuron(XmlElement element) : element_(element) {}
+  explicit Neuron(XmlNode element) : element_(element) {}
 
-  const XmlElement& element() const { return element_; }
+  const XmlNode& element() const { return element_; }
   bool empty() const { return element_.empty(); }
   explicit operator bool() const { return !empty(); }
 
@@ -52,7 +52,7 @@ class Neuron {
   int collectLinks(int direction, int kind, std::set<std::u16string>& out);
 
  private:
-  XmlElement element_;
+  XmlNode element_;
 };
 
 class NeuronNetwork : public XmlDocument {
@@ -62,7 +62,7 @@ class NeuronNetwork : public XmlDocument {
   // Opens the file; a missing one is created holding only an empty "NeuronStructure".
   bool load(const std::u16string& path, const std::u16string& encoding = u"Shift_JIS");
 
-  XmlElement structureRoot() const;           // "NeuronStructure", or empty
+  XmlNode structureRoot() const;           // "NeuronStructure", or empty
   Neuron findNeuron(std::u16string_view name) const;
   // A new neuron with a fresh unique id, empty expressions and no links; empty when the
   // document has no "NeuronStructure".

@@ -12,8 +12,8 @@ bool SentenceJournalStore::load(const std::u16string& path, const std::u16string
                    [](XmlDocument& d) { d.appendDocumentElement(kSentenceJournal); });
 }
 
-XmlElement SentenceJournalStore::root() const {
-  if (!hasDocument()) return XmlElement();
+XmlNode SentenceJournalStore::root() const {
+  if (!hasDocument()) return XmlNode();
   return documentElement(kSentenceJournal);
 }
 

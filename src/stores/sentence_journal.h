@@ -15,7 +15,7 @@ class SentenceJournalStore : public XmlDocument {
 
   // Opens the file; a missing one is created holding only "SentenceJournal".
   bool load(const std::u16string& path, const std::u16string& encoding = u"Shift_JIS");
-  XmlElement root() const;            // the "SentenceJournal" element, or empty
+  XmlNode root() const;            // the "SentenceJournal" element, or empty
 };
 
 }  // namespace zelka

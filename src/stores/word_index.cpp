@@ -12,9 +12,9 @@ constexpr std::u16string_view kName = u"name";
 
 // Removes every Alias of the entry carrying the key (a file we wrote holds at most one; a
 // hand-edited one may hold more, and a moved key must not leave a copy behind).
-bool removeAliases(const XmlElement& entry, std::u16string_view key) {
+bool removeAliases(const XmlNode& entry, std::u16string_view key) {
   bool removed = false;
-  for (XmlElement a = entry.findChildWithAttribute(kAlias, kName, key); !a.empty();
+  for (XmlNode a = entry.findChildWithAttribute(kAlias, kName, key); !a.empty();
        a = entry.findChildWithAttribute(kAlias, kName, key)) {
     a.remove();
     removed = true;
@@ -24,11 +24,11 @@ bool removeAliases(const XmlElement& entry, std::u16string_view key) {
 
 }  // namespace
 
-bool IndexEntry::create(const XmlElement& root, std::u16string_view word,
-                        const XmlElement& neighbour) {
-  element_ = XmlElement();
+bool IndexEntry::create(const XmlNode& root, std::u16string_view word,
+                        const XmlNode& neighbour) {
+  element_ = XmlNode();
   if (root.empty()) return false;
-  XmlElement root_ = root;
+  XmlNode root_ = root;
   // The neighbour saves a second search, but only when it really belongs to this list and
   // sorts after the word; anything else falls back to the sorted insertion.
   bool useNeighbour = false;
@@ -53,7 +53,7 @@ int IndexEntry::addAliases(const std::vector<std::u16string>& keys) {
     // An empty key names no neuron; a key repeated in the list is written once, at the
     // place of its first occurrence.
     if (it->empty() || std::find(it + 1, keys.rend(), *it) != keys.rend()) continue;
-    XmlElement alias = element_.prependChild(kAlias);
+    XmlNode alias = element_.prependChild(kAlias);
     alias.setAttribute(kName, *it);
     ++added;
   }
@@ -71,7 +71,7 @@ bool IndexEntry::removeAlias(std::u16string_view key) {
 
 std::u16string IndexEntry::firstAlias() const {
   if (element_.empty()) return {};
-  XmlElement first = element_.findChild(kAlias);
+  XmlNode first = element_.findChild(kAlias);
   if (first.empty()) return {};
   return first.attribute(kName).value_or(std::u16string());
 }
@@ -79,7 +79,7 @@ std::u16string IndexEntry::firstAlias() const {
 std::vector<std::u16string> IndexEntry::aliases() const {
   std::vector<std::u16string> names;
   if (element_.empty()) return names;
-  for (XmlElement a = element_.firstChild(); !a.empty(); a = a.nextSibling()) {
+  for (XmlNode a = element_.firstChild(); !a.empty(); a = a.nextSibling()) {
     if (a.tagName() != kAlias) continue;
     if (std::optional<std::u16string> n = a.attribute(kName)) names.push_back(std::move(*n));
   }
@@ -93,15 +93,15 @@ bool WordIndexStore::load(const std::u16string& path, const std::u16string& enco
                    [](XmlDocument& d) { d.appendDocumentElement(kWordIndexes); });
 }
 
-XmlElement WordIndexStore::root() const {
-  if (!hasDocument()) return XmlElement();
+XmlNode WordIndexStore::root() const {
+  if (!hasDocument()) return XmlNode();
   return documentElement(kWordIndexes);
 }
 
 WordIndexStore::Lookup WordIndexStore::findWord(std::u16string_view word) const {
-  XmlElement r = root();
+  XmlNode r = root();
   if (r.empty()) return {};
-  XmlElement::KeyLookup found = r.findChildByKey(kName, word);
+  XmlNode::KeyLookup found = r.findChildByKey(kName, word);
   return {IndexEntry(found.match), found.neighbour};
 }
 

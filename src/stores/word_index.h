@@ -16,9 +16,9 @@ namespace zelka {
 class IndexEntry {
  public:
   IndexEntry() = default;
-  explicit IndexEntry(XmlElement element) : element_(element) {}
+  explicit IndexEntry(XmlNode element) : element_(element) {}
 
-  const XmlElement& element() const { return element_; }
+  const XmlNode& element() const { return element_; }
   bool empty() const { return element_.empty(); }
   explicit operator bool() const { return !empty(); }
 
@@ -26,8 +26,8 @@ class IndexEntry {
   // With a neighbour (the one findWord reported for this very word) it is placed directly
   // before it; without one it is placed by sorted insertion, which answers false and inserts
   // nothing when the word is already present. False when root is empty.
-  bool create(const XmlElement& root, std::u16string_view word,
-              const XmlElement& neighbour = XmlElement());
+  bool create(const XmlNode& root, std::u16string_view word,
+              const XmlNode& neighbour = XmlNode());
 
   // Puts the keys at the front in list order (the first key first); a key already present is
   // moved rather than duplicated. Answers the number of aliases written (the list's length).
@@ -42,22 +42,22 @@ class IndexEntry {
   std::vector<std::u16string> aliases() const;
 
  private:
-  XmlElement element_;
+  XmlNode element_;
 };
 
 class WordIndexStore : public XmlDocument {
  public:
   struct Lookup {
     IndexEntry entry;      // the word's entry, or empty
-    XmlElement neighbour;  // without an entry: the entry the word belongs before, or empty
-                           // for the end of the list
+    XmlNode neighbour;  // without an entry: the entry the word belongs before, or empty
+                        // for the end of the list
   };
 
   ~WordIndexStore() override;   // saves to the loaded file
 
   // Opens the file; a missing one is created holding only an empty "WordIndexes".
   bool load(const std::u16string& path, const std::u16string& encoding = u"Shift_JIS");
-  XmlElement root() const;      // the "WordIndexes" element, or empty
+  XmlNode root() const;      // the "WordIndexes" element, or empty
   Lookup findWord(std::u16string_view word) const;
 };
 

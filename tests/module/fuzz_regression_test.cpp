@@ -74,7 +74,7 @@ void workOnStores(KnowledgeSet& set) {
   learning.associate(3, depth, u"(\"cat\")", word);
   depth = 0;
   learning.unify(3, depth, u"(\"cat\")-(\"c\")", u"a", word);
-  for (XmlElement child = set.neuronNetwork().structureRoot().firstChild(); child;
+  for (XmlNode child = set.neuronNetwork().structureRoot().firstChild(); child;
        child = child.nextSibling()) {
     WordSet members;
     learning.members(Neuron(child).name(), {}, members);

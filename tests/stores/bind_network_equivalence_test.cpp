@@ -45,11 +45,11 @@ std::string format(double value) {
   return text;
 }
 
-void write(XmlElement& e, std::u16string_view name, double value) {
+void write(XmlNode& e, std::u16string_view name, double value) {
   e.setAttribute(name, widen(format(value)));
 }
 
-double read(XmlElement& e, std::u16string_view name) {
+double read(XmlNode& e, std::u16string_view name) {
   if (std::optional<std::u16string> text = e.attribute(name)) {
     std::string ascii;
     for (char16_t c : *text) ascii.push_back(c < 0x80 ? static_cast<char>(c) : '?');
@@ -65,16 +65,16 @@ double finite(double d) { return std::isfinite(d) ? d : 1.0e300; }
 struct Network {
   int pruned = 0;
 
-  void rescale(XmlElement& parent, const XmlElement& skip, double T) {
-    for (XmlElement s = parent.firstChild(); !s.empty(); s = s.nextSibling()) {
+  void rescale(XmlNode& parent, const XmlNode& skip, double T) {
+    for (XmlNode s = parent.firstChild(); !s.empty(); s = s.nextSibling()) {
       if (s == skip || s.tagName() != kBind) continue;
       double count = T * std::pow(10.0, -read(s, kDistance));
       write(s, kDistance, finite(std::fabs(std::log10(count / (T + 1.0)))));
     }
   }
 
-  void prune(XmlElement& node) {
-    XmlElement c = node.firstChild();
+  void prune(XmlNode& node) {
+    XmlNode c = node.firstChild();
     while (!c.empty()) {
       if (c.tagName() == kBind && c.attribute(kName) != std::optional<std::u16string>(u"root") &&
           read(c, kDistance) > 1.5) {
@@ -87,15 +87,15 @@ struct Network {
     }
   }
 
-  void passage(XmlElement& node, XmlElement& parent, double T, double distance) {
+  void passage(XmlNode& node, XmlNode& parent, double T, double distance) {
     rescale(parent, node, T);
     prune(node);
     write(parent, kTotal, T + 1.0);
     write(node, kDistance, finite(distance));
   }
 
-  bool add(XmlElement parent, std::u16string_view name) {
-    XmlElement child = parent.insertSorted(kBind, kName, name);
+  bool add(XmlNode parent, std::u16string_view name) {
+    XmlNode child = parent.insertSorted(kBind, kName, name);
     if (child.empty()) return false;
     write(child, kDistance, 1.0);
     write(child, kTotal, 0.0);
@@ -104,8 +104,8 @@ struct Network {
     return true;
   }
 
-  bool reinforce(XmlElement node) {
-    XmlElement parent = node.parent();
+  bool reinforce(XmlNode node) {
+    XmlNode parent = node.parent();
     if (parent.empty()) return false;
     double T = read(parent, kTotal);
     double count = T * std::pow(10.0, -read(node, kDistance));
@@ -113,9 +113,9 @@ struct Network {
     return true;
   }
 
-  XmlElement find(const XmlElement& parent, std::u16string_view name, int mode) {
+  XmlNode find(const XmlNode& parent, std::u16string_view name, int mode) {
     double limit = mode == 1 ? 0.5 : mode == 2 ? 1.5 : 100.0;
-    XmlElement child = parent.findChildByKey(kName, name).match;
+    XmlNode child = parent.findChildByKey(kName, name).match;
     if (child.empty() || read(child, kDistance) > limit) return {};
     return child;
   }
@@ -168,7 +168,7 @@ TEST(BindNetworkEquivalenceTest, LongRandomLearningWritesTheSameFileAsThePlainAr
   // A random path of existing names from the root, resolved in both documents.
   auto pickPath = [&](std::vector<std::u16string>& path) {
     path.clear();
-    XmlElement at = expected.root().element();
+    XmlNode at = expected.root().element();
     int depth = static_cast<int>(random() % 4);
     for (int d = 0; d < depth; ++d) {
       std::size_t n = at.childCount();
@@ -176,7 +176,7 @@ TEST(BindNetworkEquivalenceTest, LongRandomLearningWritesTheSameFileAsThePlainAr
       // Skewed towards the first children, so that a few paths are walked often: their
       // totals grow and their rare children fall below the prune limit.
       std::size_t pick = (random() % n) * (random() % n) * (random() % n) / (n * n);
-      XmlElement next = at.child(pick);
+      XmlNode next = at.child(pick);
       std::optional<std::u16string> name = next.attribute(u"name");
       if (!name || next.tagName() != u"Bind") break;
       path.push_back(*name);
@@ -193,7 +193,7 @@ TEST(BindNetworkEquivalenceTest, LongRandomLearningWritesTheSameFileAsThePlainAr
   std::vector<std::u16string> path;
   const int kOperations = 6000;
   for (int op = 0; op < kOperations; ++op) {
-    XmlElement there = pickPath(path);
+    XmlNode there = pickPath(path);
     BindNode here = resolve(path);
     ASSERT_EQ(here.empty(), there.empty()) << "operation " << op;
     std::uint32_t kind = random() % 20;
@@ -207,7 +207,7 @@ TEST(BindNetworkEquivalenceTest, LongRandomLearningWritesTheSameFileAsThePlainAr
       std::u16string name = draw(static_cast<int>(path.size()));
       int mode = static_cast<int>(random() % 3);
       BindNode found = here.findChild(name, mode);
-      XmlElement wanted = reference.find(there, name, mode);
+      XmlNode wanted = reference.find(there, name, mode);
       ASSERT_EQ(found.empty(), wanted.empty()) << "operation " << op;
     }
     if (op % 500 == 0) {

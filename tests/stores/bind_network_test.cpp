@@ -22,7 +22,7 @@ double countOf(BindNode parent, BindNode child) {
 // Sum of the derived counts of every Bind child of the node.
 double childCountSum(BindNode node) {
   double sum = 0;
-  for (XmlElement c = node.element().firstChild(); !c.empty(); c = c.nextSibling()) {
+  for (XmlNode c = node.element().firstChild(); !c.empty(); c = c.nextSibling()) {
     sum += countOf(node, BindNode(c));
   }
   return sum;

@@ -21,8 +21,8 @@ using Names = std::set<std::u16string>;
 
 std::vector<std::u16string> expressionsOf(const Neuron& n) {
   std::vector<std::u16string> out;
-  XmlElement list = n.element().findChild(u"Expressions");
-  for (XmlElement e = list.firstChild(); e; e = e.nextSibling()) {
+  XmlNode list = n.element().findChild(u"Expressions");
+  for (XmlNode e = list.firstChild(); e; e = e.nextSibling()) {
     out.push_back(e.attribute(u"name").value_or(u"?"));
   }
   return out;
@@ -73,7 +73,7 @@ TEST_F(NeuronNetworkTest, IdsAreUniqueAndNeuronsSorted) {
   for (int i = 0; i < 50; ++i) ids.insert(net_.createNeuron().name());
   EXPECT_EQ(ids.size(), 50u);
   std::vector<std::u16string> inFile;
-  for (XmlElement e = net_.structureRoot().firstChild(); e; e = e.nextSibling()) {
+  for (XmlNode e = net_.structureRoot().firstChild(); e; e = e.nextSibling()) {
     inFile.push_back(*e.attribute(u"name"));
   }
   EXPECT_EQ(inFile, std::vector<std::u16string>(ids.begin(), ids.end()));
@@ -141,7 +141,7 @@ TEST_F(NeuronNetworkTest, DirectionAndKindCodesSelectTheGroup) {
 TEST_F(NeuronNetworkTest, ConnectKeepsOneSynapsePerTarget) {
   Neuron n = net_.createNeuron();
   ASSERT_TRUE(n.connect(kDownward, kConceptLink, u"NEURB"));
-  XmlElement group = n.element().findChild(u"DownwardNetowrk").findChild(u"Concept");
+  XmlNode group = n.element().findChild(u"DownwardNetowrk").findChild(u"Concept");
   group.firstChild().setAttribute(u"lifetime", u"123");
   ASSERT_TRUE(n.connect(kDownward, kConceptLink, u"NEURB"));
   ASSERT_TRUE(n.connect(kDownward, kConceptLink, u"NEURA"));

@@ -29,7 +29,7 @@ class WordIndexTest : public ::testing::Test {
 
   std::vector<std::u16string> words() {
     std::vector<std::u16string> out;
-    for (XmlElement e = store_.root().firstChild(); e; e = e.nextSibling()) {
+    for (XmlNode e = store_.root().firstChild(); e; e = e.nextSibling()) {
       out.push_back(e.attribute(u"name").value_or(u"?"));
     }
     return out;
@@ -77,12 +77,12 @@ TEST_F(WordIndexTest, CreateWithoutNeighbourRefusesADuplicate) {
   EXPECT_FALSE(again);
   EXPECT_EQ(store_.serialize(), before);
   EXPECT_EQ(words(), (Keys{u"a", u"m", u"z"}));
-  EXPECT_FALSE(IndexEntry().create(XmlElement(), u"x"));
+  EXPECT_FALSE(IndexEntry().create(XmlNode(), u"x"));
 }
 
 TEST_F(WordIndexTest, AStaleNeighbourCannotBreakTheOrder) {
   learn(u"m");
-  XmlElement m = store_.findWord(u"m").entry.element();
+  XmlNode m = store_.findWord(u"m").entry.element();
   // A neighbour that sorts before the word, and one from another document.
   IndexEntry z;
   ASSERT_TRUE(z.create(store_.root(), u"z", m));

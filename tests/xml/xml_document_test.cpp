@@ -22,15 +22,15 @@ using testing::writeBytes;
 std::string utf8(std::u16string_view text) { return utf16ToUtf8(text); }
 
 // The keys of the parent's element children in document order, walked without the index.
-std::vector<std::u16string> keysByWalk(const XmlElement& parent) {
+std::vector<std::u16string> keysByWalk(const XmlNode& parent) {
   std::vector<std::u16string> keys;
-  for (XmlElement c = parent.firstChild(); c; c = c.nextSibling()) {
+  for (XmlNode c = parent.firstChild(); c; c = c.nextSibling()) {
     keys.push_back(c.attribute(u"name").value_or(u"<none>"));
   }
   return keys;
 }
 
-std::vector<std::u16string> keysByIndex(const XmlElement& parent) {
+std::vector<std::u16string> keysByIndex(const XmlNode& parent) {
   std::vector<std::u16string> keys;
   for (std::size_t i = 0; i < parent.childCount(); ++i) {
     keys.push_back(parent.child(i).attribute(u"name").value_or(u"<none>"));
@@ -149,7 +149,7 @@ TEST(XmlDocumentOpen, InvalidShiftJisBytesAreReadLeniently) {
   std::string bytes = "<?xml version='1.0' encoding='Shift_JIS'?><Root a=\"x\x81 y\" b=\"\xA0" +
                       toNarrow(u"本") + "\" c=\"ok\"/>";
   ASSERT_EQ(doc.openFromText(bytes), XmlOpenResult::Loaded);
-  XmlElement root = doc.documentElement(u"Root");
+  XmlNode root = doc.documentElement(u"Root");
   EXPECT_EQ(root.attribute(u"a"), u"x\uFFFD y");
   EXPECT_EQ(root.attribute(u"b"), u"\uFFFD本");
   EXPECT_EQ(root.attribute(u"c"), u"ok");
@@ -165,7 +165,7 @@ TEST(XmlDocumentOpen, EntitiesAreNeverExpanded) {
                      "]>\n<Root name=\"&inner;\" file=\"&outside;\" many=\"&a;\"/>";
   XmlDocument doc;
   ASSERT_EQ(doc.openFromText(text), XmlOpenResult::Loaded);
-  XmlElement root = doc.documentElement(u"Root");
+  XmlNode root = doc.documentElement(u"Root");
   EXPECT_EQ(root.attribute(u"name"), u"&inner;");
   EXPECT_EQ(root.attribute(u"file"), u"&outside;");
   EXPECT_EQ(root.attribute(u"many"), u"&a;");
@@ -243,7 +243,7 @@ TEST(XmlDocumentSave, CharactersWithoutShiftJisFormBecomeReferences) {
   ASSERT_EQ(doc.open(dir.wide("s.xml")), XmlOpenResult::Created);
   // 髙 and ① have only code page 932 extension forms; 😀 has none; 日本 is plain JIS X 0208.
   const std::u16string value = u"髙①日本\U0001F600<&\"'";
-  XmlElement root = doc.appendDocumentElement(u"Root");
+  XmlNode root = doc.appendDocumentElement(u"Root");
   root.setAttribute(u"name", value);
   root.appendChild(u"Child").setAttribute(u"name", u"①");
   ASSERT_TRUE(doc.save(dir.wide("s.xml")));
@@ -286,7 +286,7 @@ TEST(XmlDocumentSave, HandEditedMarkupWithoutShiftJisFormStaysReadable) {
 TEST(XmlDocumentSave, TextXmlCannotCarryIsStoredAsReplacement) {
   XmlDocument doc;
   ASSERT_EQ(doc.openFromText("<Root/>"), XmlOpenResult::Loaded);
-  XmlElement root = doc.documentElement(u"Root");
+  XmlNode root = doc.documentElement(u"Root");
   root.setAttribute(u"v", std::u16string(u"a\u0001b\tc\n") + char16_t(0xD800) + u"d\uFFFF");
   EXPECT_EQ(root.attribute(u"v"), u"a\uFFFDb\tc\n\uFFFDd\uFFFD");
   // Keys are cleaned the same way, so a key stored with such text is found with it.
@@ -297,11 +297,11 @@ TEST(XmlDocumentSave, TextXmlCannotCarryIsStoredAsReplacement) {
 
 // ----- attributes and numbers -----
 
-TEST(XmlElementAttributes, NumbersAreWrittenAndReadAsTheStoresExpect) {
+TEST(XmlNodeAttributes, NumbersAreWrittenAndReadAsTheStoresExpect) {
   XmlDocument doc;
   ASSERT_EQ(doc.openFromText("<Root a=\" 2.5xyz\" b=\"abc\" c=\"inf\" d=\"nan\" e=\"1e999\"/>"),
             XmlOpenResult::Loaded);
-  XmlElement root = doc.documentElement(u"Root");
+  XmlNode root = doc.documentElement(u"Root");
   root.setAttributeNumber(u"half", 0.30102999566398120);
   EXPECT_EQ(root.attribute(u"half"), u"3.010299956639812e-001");
   root.setAttributeNumber(u"zero", 0.0);
@@ -321,8 +321,8 @@ TEST(XmlElementAttributes, NumbersAreWrittenAndReadAsTheStoresExpect) {
   }
 }
 
-TEST(XmlElementAttributes, EmptyHandleAnswersEmptyAndRefusesEdits) {
-  XmlElement none;
+TEST(XmlNodeAttributes, EmptyHandleAnswersEmptyAndRefusesEdits) {
+  XmlNode none;
   EXPECT_TRUE(none.empty());
   EXPECT_EQ(none.tagName(), u"");
   EXPECT_EQ(none.attribute(u"name"), std::nullopt);
@@ -339,8 +339,8 @@ TEST(XmlElementAttributes, EmptyHandleAnswersEmptyAndRefusesEdits) {
 
   XmlDocument doc;
   ASSERT_EQ(doc.openFromText("<Root><A/></Root><!-- x -->"), XmlOpenResult::Loaded);
-  XmlElement root = doc.documentElement(u"Root");
-  XmlElement other = doc.documentElement(u"Root").child(0);
+  XmlNode root = doc.documentElement(u"Root");
+  XmlNode other = doc.documentElement(u"Root").child(0);
   EXPECT_THROW(other.insertChildBefore(u"E", root), XmlError);  // root is not its child
   EXPECT_THROW(root.appendChild(u""), XmlError);
 }
@@ -369,7 +369,7 @@ TEST(XmlKeys, OrderIsUtf16CodeUnits) {
     // The document keeps the same order.
     XmlDocument doc;
     ASSERT_EQ(doc.openFromText("<Root/>"), XmlOpenResult::Loaded);
-    XmlElement root = doc.documentElement(u"Root");
+    XmlNode root = doc.documentElement(u"Root");
     if (c.order == 0) continue;
     ASSERT_TRUE(root.insertSorted(u"E", u"name", c.b));
     ASSERT_TRUE(root.insertSorted(u"E", u"name", c.a));
@@ -382,11 +382,11 @@ TEST(XmlKeys, OrderIsUtf16CodeUnits) {
 TEST(XmlKeys, EmptyParentHasNoMatchAndNoNeighbour) {
   XmlDocument doc;
   ASSERT_EQ(doc.openFromText("<Root><!-- only a comment -->text</Root>"), XmlOpenResult::Loaded);
-  XmlElement root = doc.documentElement(u"Root");
+  XmlNode root = doc.documentElement(u"Root");
   auto found = root.findChildByKey(u"name", u"a");
   EXPECT_FALSE(found.match);
   EXPECT_FALSE(found.neighbour);
-  XmlElement added = root.insertSorted(u"Bind", u"name", u"a");
+  XmlNode added = root.insertSorted(u"Bind", u"name", u"a");
   ASSERT_TRUE(added);
   EXPECT_EQ(added.tagName(), u"Bind");
   EXPECT_EQ(root.childCount(), 1u);
@@ -400,15 +400,15 @@ TEST(XmlKeys, KeysWithQuotesAndMarkupAreFound) {
   TempDir dir;
   XmlDocument doc;
   ASSERT_EQ(doc.open(dir.wide("q.xml")), XmlOpenResult::Created);
-  XmlElement root = doc.appendDocumentElement(u"Root");
+  XmlNode root = doc.appendDocumentElement(u"Root");
   const std::u16string keys[] = {u"say \"hi\"", u"it's", u"a]b", u"<&>", u"\"]/..//*[@x=\""};
   for (const auto& key : keys) ASSERT_TRUE(root.insertSorted(u"E", u"name", key));
   ASSERT_TRUE(doc.save(dir.wide("q.xml")));
   XmlDocument back;
   ASSERT_EQ(back.open(dir.wide("q.xml")), XmlOpenResult::Loaded);
-  XmlElement r = back.documentElement(u"Root");
+  XmlNode r = back.documentElement(u"Root");
   for (const auto& key : keys) {
-    XmlElement match = r.findChildByKey(u"name", key).match;
+    XmlNode match = r.findChildByKey(u"name", key).match;
     ASSERT_TRUE(match) << utf8(key);
     EXPECT_EQ(match.attribute(u"name"), key);
     EXPECT_EQ(r.findChildWithAttribute(u"E", u"name", key), match);
@@ -433,7 +433,7 @@ TEST(XmlKeys, IndexFollowsEveryEdit) {
     if (round == 3) stem = u"共通の接頭辞";
     XmlDocument doc;
     ASSERT_EQ(doc.openFromText("<Root/>"), XmlOpenResult::Loaded);
-    XmlElement root = doc.documentElement(u"Root");
+    XmlNode root = doc.documentElement(u"Root");
     std::vector<std::u16string> model;
     // Small lists are searched without an index, long ones through a summary.
     const int steps = round < 2 ? 40 : 2000;
@@ -443,14 +443,14 @@ TEST(XmlKeys, IndexFollowsEveryEdit) {
       switch (random() % 5) {
         case 0:
         case 1: {
-          XmlElement added = root.insertSorted(u"E", u"name", key);
+          XmlNode added = root.insertSorted(u"E", u"name", key);
           EXPECT_EQ(static_cast<bool>(added), !present);
           if (!present) model.push_back(key);
           break;
         }
         case 2: {  // remove a random child (with a subtree)
           if (model.empty()) break;
-          XmlElement victim = root.child(random() % root.childCount());
+          XmlNode victim = root.child(random() % root.childCount());
           victim.appendChild(u"Sub").appendChild(u"Leaf");
           victim.child(0).childCount();  // give the subtree an index of its own
           std::u16string name = *victim.attribute(u"name");
@@ -461,7 +461,7 @@ TEST(XmlKeys, IndexFollowsEveryEdit) {
         }
         case 3: {  // append or insert anywhere, then key it: out of order on purpose
           if (present) break;
-          XmlElement e = (random() % 2 || model.empty())
+          XmlNode e = (random() % 2 || model.empty())
                              ? root.appendChild(u"E")
                              : root.insertChildBefore(u"E", root.child(random() % root.childCount()));
           EXPECT_TRUE(e.childCount() == 0 && e.parent() == root);
@@ -520,12 +520,12 @@ TEST_P(HandEditedList, IsSortedOnceAndNothingIsLost) {
   text += "</Root>";
   XmlDocument doc;
   ASSERT_EQ(doc.openFromText(text), XmlOpenResult::Loaded);
-  XmlElement root = doc.documentElement(u"Root");
+  XmlNode root = doc.documentElement(u"Root");
   const std::size_t total = 7 + static_cast<std::size_t>(extra);
   ASSERT_EQ(keysByWalk(root).size(), total);
 
   // The first of two equal keys is the one found; key-less elements are never matched.
-  XmlElement m = root.findChildByKey(u"name", u"m").match;
+  XmlNode m = root.findChildByKey(u"name", u"m").match;
   ASSERT_TRUE(m);
   EXPECT_EQ(m.attribute(u"n"), u"1");
   EXPECT_EQ(root.findChildByKey(u"name", u"").match.attribute(u"name"), u"");
@@ -537,7 +537,7 @@ TEST_P(HandEditedList, IsSortedOnceAndNothingIsLost) {
     EXPECT_TRUE(root.findChildByKey(u"name", key).match) << buffer;
   }
   EXPECT_FALSE(root.insertSorted(u"E", u"name", u"m"));
-  XmlElement d = root.insertSorted(u"E", u"name", u"d");
+  XmlNode d = root.insertSorted(u"E", u"name", u"d");
   ASSERT_TRUE(d);
   EXPECT_EQ(root.childCount(), total + 1);
 
@@ -568,7 +568,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, HandEditedList, ::testing::Values(0, 20, 700));
 TEST(XmlKeys, LargeListsFindEveryKeyAndNeighbour) {
   XmlDocument doc;
   ASSERT_EQ(doc.openFromText("<Root/>"), XmlOpenResult::Loaded);
-  XmlElement root = doc.documentElement(u"Root");
+  XmlNode root = doc.documentElement(u"Root");
   // Insert even numbers in a scrambled order, then probe all numbers.
   std::vector<int> values;
   for (int i = 0; i < 2000; i += 2) values.push_back(i);
@@ -605,7 +605,7 @@ TEST(XmlKeys, LargeListsFindEveryKeyAndNeighbour) {
 TEST(XmlKeys, UniqueKeyIsPrefixAndSixteenHexDigitsAndAvoidsTakenKeys) {
   XmlDocument doc;
   ASSERT_EQ(doc.openFromText("<Root/>"), XmlOpenResult::Loaded);
-  XmlElement root = doc.documentElement(u"Root");
+  XmlNode root = doc.documentElement(u"Root");
   auto isUpperHex = [](char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'); };
   std::u16string key = root.makeUniqueKey(u"name", u"NEUR");
   ASSERT_EQ(key.size(), 20u);
@@ -644,14 +644,14 @@ TEST(XmlDocumentTree, DeepHandEditedNestingIsHandledWithoutRecursion) {
   for (int i = 0; i < depth; ++i) text += "</E>";
   XmlDocument doc;
   ASSERT_EQ(doc.openFromText(text), XmlOpenResult::Loaded);
-  XmlElement top = doc.documentElement(u"E");
-  XmlElement e = top;
+  XmlNode top = doc.documentElement(u"E");
+  XmlNode e = top;
   for (int i = 0; i < 1000; ++i) {
     e.childCount();  // index a few levels
     e = e.firstChild();
   }
   ASSERT_TRUE(e);
-  XmlElement first = top.firstChild();
+  XmlNode first = top.firstChild();
   EXPECT_TRUE(first.remove());
   EXPECT_EQ(top.childCount(), 0u);
 }

@@ -16,7 +16,7 @@ namespace {
 
 std::u16string wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
-XmlElement rootOf(XmlDocument& doc, const std::string& text) {
+XmlNode rootOf(XmlDocument& doc, const std::string& text) {
   EXPECT_EQ(doc.openFromText(text), XmlOpenResult::Loaded);
   return doc.documentElement(u"");
 }
@@ -39,8 +39,8 @@ TEST(XmlFastAccessTest, NumbersReadAndWrittenAsTheWideFormsDo) {
     std::string element = c.attribute ? std::string("<E d=\"") + c.attribute + "\"/>" : "<E/>";
     XmlDocument fast;
     XmlDocument general;
-    XmlElement a = rootOf(fast, element);
-    XmlElement b = rootOf(general, element);
+    XmlNode a = rootOf(fast, element);
+    XmlNode b = rootOf(general, element);
     EXPECT_EQ(a.numberAttributeAscii("d"), c.value) << element;
     EXPECT_EQ(b.numberAttribute(u"d"), c.value) << element;
     EXPECT_EQ(fast.serialize(), general.serialize()) << element;
@@ -50,8 +50,8 @@ TEST(XmlFastAccessTest, NumbersReadAndWrittenAsTheWideFormsDo) {
                            std::nan(""), HUGE_VAL};
   XmlDocument fast;
   XmlDocument general;
-  XmlElement a = rootOf(fast, "<E/>");
-  XmlElement b = rootOf(general, "<E/>");
+  XmlNode a = rootOf(fast, "<E/>");
+  XmlNode b = rootOf(general, "<E/>");
   for (double v : values) {
     a.setAttributeNumberAscii("d", v);
     b.setAttributeNumber(u"d", v);
@@ -62,7 +62,7 @@ TEST(XmlFastAccessTest, NumbersReadAndWrittenAsTheWideFormsDo) {
 
 TEST(XmlFastAccessTest, TagAndAttributeTests) {
   XmlDocument doc;
-  XmlElement root = rootOf(doc, "<Bind name=\"root\" empty=\"\"><Other/></Bind>");
+  XmlNode root = rootOf(doc, "<Bind name=\"root\" empty=\"\"><Other/></Bind>");
   EXPECT_TRUE(root.hasTag("Bind"));
   EXPECT_FALSE(root.hasTag("Bin"));
   EXPECT_FALSE(root.hasTag("Binds"));
@@ -71,14 +71,14 @@ TEST(XmlFastAccessTest, TagAndAttributeTests) {
   EXPECT_TRUE(root.attributeEquals("empty", ""));
   EXPECT_FALSE(root.attributeEquals("missing", ""));  // absent is not empty
 
-  XmlElement none;
+  XmlNode none;
   EXPECT_FALSE(none.hasTag(""));
   EXPECT_FALSE(none.attributeEquals("name", ""));
   EXPECT_EQ(none.numberAttributeAscii("d"), 0.0);
   EXPECT_THROW(none.setAttributeNumberAscii("d", 1.0), XmlError);
   EXPECT_THROW(root.setAttributeNumberAscii("", 1.0), XmlError);
-  EXPECT_THROW(root.updateChildNumbers("Other", "", XmlElement(), nullptr, nullptr), XmlError);
-  none.updateChildNumbers("Other", "d", XmlElement(), nullptr, nullptr);  // nothing to do
+  EXPECT_THROW(root.updateChildNumbers("Other", "", XmlNode(), nullptr, nullptr), XmlError);
+  none.updateChildNumbers("Other", "d", XmlNode(), nullptr, nullptr);  // nothing to do
 }
 
 double halve(double value, const void*) { return value / 2; }
@@ -108,14 +108,14 @@ TEST(XmlFastAccessTest, UpdateChildNumbersMatchesAWalkOverTheChildren) {
   for (int count : {6, 8, 9, 40, 300}) {
     XmlDocument fast;
     XmlDocument general;
-    XmlElement a = rootOf(fast, listText(count));
-    XmlElement b = rootOf(general, listText(count));
-    for (XmlElement* parent : {&a, &b}) parent->findChildByKey(u"name", u"105");
-    XmlElement skipA = a.findChildByKey(u"name", u"101").match;
-    XmlElement skipB = b.findChildByKey(u"name", u"101").match;
+    XmlNode a = rootOf(fast, listText(count));
+    XmlNode b = rootOf(general, listText(count));
+    for (XmlNode* parent : {&a, &b}) parent->findChildByKey(u"name", u"105");
+    XmlNode skipA = a.findChildByKey(u"name", u"101").match;
+    XmlNode skipB = b.findChildByKey(u"name", u"101").match;
     for (int pass = 0; pass < 3; ++pass) {
       a.updateChildNumbers("Bind", "d", skipA, halve, nullptr);
-      for (XmlElement c = b.firstChild(); c; c = c.nextSibling()) {
+      for (XmlNode c = b.firstChild(); c; c = c.nextSibling()) {
         if (c == skipB || c.tagName() != u"Bind") continue;
         c.setAttributeNumber(u"d", halve(c.numberAttribute(u"d"), nullptr));
       }
@@ -131,17 +131,17 @@ TEST(XmlFastAccessTest, ChangingTheKeyAttributeKeepsKeyedLookupsRight) {
   for (int i = 0; i < 30; ++i) text += "<N k=\"" + std::to_string(10 + i) + "\"/>";
   text += "</P>";
   XmlDocument doc;
-  XmlElement parent = rootOf(doc, text);
+  XmlNode parent = rootOf(doc, text);
   ASSERT_TRUE(parent.findChildByKey(u"k", u"10").match);
-  parent.updateChildNumbers("N", "k", XmlElement(), flip, nullptr);
+  parent.updateChildNumbers("N", "k", XmlNode(), flip, nullptr);
   for (int i = 0; i < 30; ++i) {
     std::u16string key = wide(formatScientific(90.0 - i, 15));
-    XmlElement found = parent.findChildByKey(u"k", key).match;
+    XmlNode found = parent.findChildByKey(u"k", key).match;
     ASSERT_TRUE(found) << i;
     EXPECT_EQ(found.attribute(u"k"), key);
   }
   // One child changed through setAttributeNumberAscii moves as well.
-  XmlElement first = parent.findChildByKey(u"k", wide(formatScientific(90.0, 15))).match;
+  XmlNode first = parent.findChildByKey(u"k", wide(formatScientific(90.0, 15))).match;
   first.setAttributeNumberAscii("k", -99.0);
   EXPECT_TRUE(parent.findChildByKey(u"k", wide(formatScientific(-99.0, 15))).match);
   EXPECT_FALSE(parent.findChildByKey(u"k", wide(formatScientific(90.0, 15))).match);

@@ -28,13 +28,13 @@ TEST(XmlFiles, XmllintReadsWhatWeWrite) {
   const std::string path = dir.file("bind.xml");
   XmlDocument doc;
   ASSERT_EQ(doc.open(dir.wide("bind.xml")), XmlOpenResult::Created);
-  XmlElement root = doc.appendDocumentElement(u"Bind");
+  XmlNode root = doc.appendDocumentElement(u"Bind");
   root.setAttribute(u"name", u"root");
   root.setAttributeNumber(u"total", 3.0);
   const std::u16string names[] = {u"髙", u"①", u"日", u"say \"hi\"", u"<&>", u"\U00020BB7",
                                   u"a\u0001b", u"～", u"ｱ"};
   for (const auto& name : names) {
-    XmlElement child = root.insertSorted(u"Bind", u"name", name);
+    XmlNode child = root.insertSorted(u"Bind", u"name", name);
     ASSERT_TRUE(child);
     child.setAttributeNumber(u"distance", 0.30102999566398120);
   }
@@ -71,7 +71,7 @@ TEST(XmlFiles, XmllintAcceptsSavedHandEditedFile) {
   testing::writeBytes(path, text);
   XmlDocument doc;
   ASSERT_EQ(doc.open(dir.wide("index.xml")), XmlOpenResult::Loaded);
-  XmlElement root = doc.documentElement(u"WordIndexes");
+  XmlNode root = doc.documentElement(u"WordIndexes");
   ASSERT_TRUE(root.insertSorted(u"Index", u"name", u"c"));
   ASSERT_TRUE(doc.save());
   ASSERT_TRUE(xmllintAccepts(path)) << readBytes(path);
@@ -96,7 +96,7 @@ TEST(XmlFiles, Utf8DocumentStaysUtf8) {
 // Builds a document whose root says how many children it holds, so a file cut short or mixed
 // from two saves is recognised.
 void fill(XmlDocument& doc, int generation, int children) {
-  XmlElement root = doc.documentElement(u"Bind");
+  XmlNode root = doc.documentElement(u"Bind");
   while (root.firstChild()) root.firstChild().remove();
   std::string g = std::to_string(generation);
   root.setAttribute(u"generation", std::u16string(g.begin(), g.end()));
@@ -104,7 +104,7 @@ void fill(XmlDocument& doc, int generation, int children) {
   for (int i = 0; i < children; ++i) {
     char key[16];
     std::snprintf(key, sizeof key, "%07d", i);
-    XmlElement child = root.appendChild(u"Bind");
+    XmlNode child = root.appendChild(u"Bind");
     child.setAttribute(u"name", std::u16string(key, key + 7) + u"日本");
     child.setAttributeNumber(u"distance", i * 0.001);
     child.setAttribute(u"generation", std::u16string(g.begin(), g.end()));
@@ -143,10 +143,10 @@ TEST(XmlFiles, KilledSaveLeavesOldOrNewFile) {
     XmlDocument doc;
     ASSERT_EQ(doc.open(std::u16string(path.begin(), path.end())), XmlOpenResult::Loaded)
         << "round " << round;
-    XmlElement root = doc.documentElement(u"Bind");
+    XmlNode root = doc.documentElement(u"Bind");
     ASSERT_EQ(root.childCount(), static_cast<std::size_t>(children));
     std::u16string generation = *root.attribute(u"generation");
-    for (XmlElement c = root.firstChild(); c; c = c.nextSibling()) {
+    for (XmlNode c = root.firstChild(); c; c = c.nextSibling()) {
       ASSERT_EQ(c.attribute(u"generation"), generation);
     }
     EXPECT_TRUE(xmllintAccepts(path));

@@ -18,9 +18,9 @@ namespace {
 
 using Key = std::optional<std::u16string>;
 
-std::vector<Key> keysInDocument(const XmlElement& parent) {
+std::vector<Key> keysInDocument(const XmlNode& parent) {
   std::vector<Key> keys;
-  for (XmlElement c = parent.firstChild(); c; c = c.nextSibling()) keys.push_back(c.attribute(u"name"));
+  for (XmlNode c = parent.firstChild(); c; c = c.nextSibling()) keys.push_back(c.attribute(u"name"));
   return keys;
 }
 
@@ -44,16 +44,16 @@ TEST(XmlKeyedInsert, PlacedInsertionsKeepTheListRightThroughOddEdits) {
   std::mt19937 random(7);
   XmlDocument doc;
   ASSERT_EQ(doc.openFromText("<Root/>"), XmlOpenResult::Loaded);
-  XmlElement root = doc.documentElement(u"Root");
-  std::vector<XmlElement> keyless;  // inserted, key not given yet
+  XmlNode root = doc.documentElement(u"Root");
+  std::vector<XmlNode> keyless;  // inserted, key not given yet
   for (int step = 0; step < 6000; ++step) {
     const std::uint32_t kind = random() % 100;
     std::u16string key = keyFor(random() % 2000);
     if (kind < 70) {
       // The usual way: the neighbour from a lookup, insert before it, key at once (mostly).
-      XmlElement::KeyLookup found = root.findChildByKey(u"name", key);
+      XmlNode::KeyLookup found = root.findChildByKey(u"name", key);
       if (found.match) continue;
-      XmlElement e = root.insertChildBefore(u"E", found.neighbour);
+      XmlNode e = root.insertChildBefore(u"E", found.neighbour);
       ASSERT_TRUE(e);
       if (random() % 10 != 0) {
         e.setAttribute(u"name", key);
@@ -68,14 +68,14 @@ TEST(XmlKeyedInsert, PlacedInsertionsKeepTheListRightThroughOddEdits) {
     } else if (kind < 84 && !keyless.empty()) {
       // A key-less element's neighbour is re-keyed, then the key-less element goes away.
       std::size_t i = random() % keyless.size();
-      XmlElement gone = keyless[i];
+      XmlNode gone = keyless[i];
       keyless.erase(keyless.begin() + static_cast<std::ptrdiff_t>(i));
-      XmlElement before;
-      for (XmlElement c = root.firstChild(); c && !(c == gone); c = c.nextSibling()) before = c;
+      XmlNode before;
+      for (XmlNode c = root.firstChild(); c && !(c == gone); c = c.nextSibling()) before = c;
       if (before && before.attribute(u"name")) before.setAttribute(u"name", key);
       ASSERT_TRUE(gone.remove());
     } else if (kind < 90 && root.childCount() > 0) {
-      XmlElement victim = root.child(random() % root.childCount());
+      XmlNode victim = root.child(random() % root.childCount());
       auto listed = std::find(keyless.begin(), keyless.end(), victim);
       if (listed != keyless.end()) keyless.erase(listed);
       ASSERT_TRUE(victim.remove());
@@ -83,7 +83,7 @@ TEST(XmlKeyedInsert, PlacedInsertionsKeepTheListRightThroughOddEdits) {
       // A lookup: afterwards the list stands in key order, and a present key is found.
       std::vector<Key> expected = sortedAsLookupLeavesThem(keysInDocument(root));
       bool present = std::find(expected.begin(), expected.end(), Key(key)) != expected.end();
-      XmlElement::KeyLookup found = root.findChildByKey(u"name", key);
+      XmlNode::KeyLookup found = root.findChildByKey(u"name", key);
       ASSERT_EQ(static_cast<bool>(found.match), present) << "step " << step;
       if (present) {
         EXPECT_EQ(found.match.attribute(u"name"), key);
