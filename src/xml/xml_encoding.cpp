@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/text_codec.h"
+#include "util/text_encoding.h"
 
 namespace zelka {
 
@@ -65,51 +66,6 @@ std::optional<std::string_view> declaredEncoding(std::string_view bytes) {
     return decl.substr(i + 1, close - i - 1);
   }
   return std::nullopt;
-}
-
-// Strict UTF-8 check: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const auto* end = p + s.size();
-  while (p < end) {
-    // Eight ASCII bytes at a time: the common case of markup and numbers.
-    while (end - p >= 8) {
-      std::uint64_t block;
-      std::memcpy(&block, p, 8);
-      if (block & 0x8080808080808080ULL) break;
-      p += 8;
-    }
-    if (p >= end) break;
-    unsigned c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    int length;
-    unsigned minimum;
-    if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-      minimum = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      minimum = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      minimum = 0x10000;
-    } else {
-      return false;
-    }
-    if (end - p < length) return false;
-    unsigned cp = c & (0x7F >> length);
-    for (int k = 1; k < length; ++k) {
-      unsigned t = p[k];
-      if ((t & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (t & 0x3F);
-    }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    p += length;
-  }
-  return true;
 }
 
 }  // namespace
