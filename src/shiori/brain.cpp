@@ -20,6 +20,20 @@ Brain::Brain()
     : script_(evaluator_, knowledge_, event_, random_, log_) {
   random_.seed(static_cast<std::uint32_t>(secondsSinceEpoch()));
   script_.setKnowledgeQueries(&learning_);
+  problems_.setObserver([this](const Problem& problem) { logProblem(problem); });
+}
+
+void Brain::logProblem(const Problem& problem) {
+  log_.timeStamp();
+  log_.write(" ");
+  log_.write(severityName(problem.severity));
+  log_.write(": ");
+  if (!problem.where.empty()) {
+    log_.write(problem.where);
+    log_.write(": ");
+  }
+  log_.write(problem.message);
+  log_.newline();
 }
 
 Brain::~Brain() = default;

@@ -30,6 +30,7 @@
 #include "shiori/event_conversion.h"
 #include "util/changed_files.h"
 #include "util/mt19937.h"
+#include "util/problem_list.h"
 
 namespace zelka {
 
@@ -57,6 +58,9 @@ class Brain {
   RunLevel runLevel() const { return runLevel_; }
   void setRunLevel(int level);
   DiagnosticLog& log() { return log_; }
+  // What went wrong in this session that the author must hear of. Every problem is also
+  // written to the diagnostic log as it is reported, whatever the run level.
+  ProblemList& problems() { return problems_; }
   const ZelkaConfig* config() const { return config_.get(); }
   const std::string& ownerGhostName() const { return ownerGhostName_; }
   void setOwnerGhostName(std::string name) { ownerGhostName_ = std::move(name); }
@@ -88,7 +92,10 @@ class Brain {
   void readKnowledgeFiles(const std::string& venderPath, const std::u16string& defaultToken,
                           const char* extension, bool scrambled);
 
+  void logProblem(const Problem& problem);
+
   DiagnosticLog log_;
+  ProblemList problems_;
   RunLevel runLevel_;
   std::unique_ptr<ZelkaConfig> config_;
   std::string ownerGhostName_ = "Zelka";

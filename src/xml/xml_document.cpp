@@ -42,6 +42,22 @@ XmlDocument::~XmlDocument() = default;
 
 namespace {
 
+// "line L, column C" of a byte offset into UTF-8 text (columns count characters).
+std::string positionOf(std::string_view text, std::size_t offset) {
+  std::size_t line = 1;
+  std::size_t column = 1;
+  for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '\n') {
+      ++line;
+      column = 1;
+    } else if ((byte & 0xC0) != 0x80) {
+      ++column;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
 // Narrow form of a path; nullopt when it has a character the narrow form cannot hold (the
 // narrow conversion would cut it and name another file).
 std::optional<std::string> narrowPath(const std::u16string& path) {
@@ -74,6 +90,7 @@ void removeLeftoverTemporaries(const std::u16string& path) {
 XmlOpenResult XmlDocument::open(const std::u16string& path, const std::u16string& encoding,
                                 BrokenFilePolicy policy) {
   impl_->reset();
+  impl_->openProblem = {};
   if (path.empty()) return XmlOpenResult::Failed;
   auto narrow = narrowPath(path);
   if (!narrow) return XmlOpenResult::Failed;
@@ -81,13 +98,22 @@ XmlOpenResult XmlDocument::open(const std::u16string& path, const std::u16string
 
   if (fileExists(*narrow)) {
     auto bytes = readFile(*narrow);
-    if (!bytes) return XmlOpenResult::Failed;
+    if (!bytes) {
+      impl_->openProblem.reason = "the file cannot be read";
+      return XmlOpenResult::Failed;
+    }
     if (openFromText(*bytes) == XmlOpenResult::Loaded) {
       impl_->boundPath = path;
       return XmlOpenResult::Loaded;
     }
     // The file is there but is not a document we can read: never overwrite it.
-    if (policy == BrokenFilePolicy::Fail || !moveAside(*narrow)) return XmlOpenResult::Failed;
+    if (policy == BrokenFilePolicy::Fail) return XmlOpenResult::Failed;
+    std::optional<std::string> aside = moveAside(*narrow);
+    if (!aside) {
+      impl_->openProblem.reason += "; it cannot be moved aside";
+      return XmlOpenResult::Failed;
+    }
+    impl_->openProblem.keptAsidePath = toWide(*aside);
   }
 
   impl_->reset();
@@ -104,18 +130,30 @@ XmlOpenResult XmlDocument::open(const std::u16string& path, const std::u16string
 
 XmlOpenResult XmlDocument::openFromText(std::string_view bytes) {
   impl_->reset();
+  impl_->openProblem = {};
   auto text = decodeFileBytes(bytes);
-  if (!text) return XmlOpenResult::Failed;
+  if (!text) {
+    impl_->openProblem.reason = "the file is not in an encoding Zelka reads";
+    return XmlOpenResult::Failed;
+  }
   impl_->buffer = std::move(*text);
   pugi::xml_parse_result parsed = impl_->doc.load_buffer_inplace(
       impl_->buffer.data(), impl_->buffer.size(), kParseFlags, pugi::encoding_utf8);
   if (!parsed || !impl_->doc.document_element()) {
+    // The parser worked in place: the text is decoded again to tell where it stopped.
+    impl_->openProblem.reason =
+        !parsed ? positionOf(decodeFileBytes(bytes).value_or(std::string()),
+                             static_cast<std::size_t>(parsed.offset)) +
+                      ": " + parsed.description()
+                : std::string("the file holds no element");
     impl_->reset();
     return XmlOpenResult::Failed;
   }
   impl_->hasDocument = true;
   return XmlOpenResult::Loaded;
 }
+
+const XmlOpenProblem& XmlDocument::openProblem() const { return impl_->openProblem; }
 
 namespace {
 

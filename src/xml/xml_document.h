@@ -23,6 +23,14 @@ enum class BrokenFilePolicy {
   Fail,       // leave it untouched and report Failed (the configuration)
 };
 
+// What the last open found wrong with an existing file, for messages to the author. Empty
+// after an open that loaded the file or found none.
+struct XmlOpenProblem {
+  std::string reason;            // what is wrong and where ("line 3, column 12: ..."), narrow
+  std::u16string keptAsidePath;  // where the broken file was moved aside, when it was
+  bool empty() const { return reason.empty(); }
+};
+
 // One XML document bound to the file it was loaded from.
 class XmlDocument {
  public:
@@ -43,6 +51,8 @@ class XmlDocument {
                      BrokenFilePolicy policy = BrokenFilePolicy::KeepAside);
   // Same, from text already in memory (tests and tools); the document is bound to no file.
   XmlOpenResult openFromText(std::string_view bytes);
+  // Why the last open did not load an existing file, and where it was kept aside.
+  const XmlOpenProblem& openProblem() const;
 
   // Writes the document crash-safely to the path, or without a path to the file it is bound
   // to; false when there is no document or no known file. The file is written in the encoding

@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 
 #include "xml/xml_child_index.h"
+#include "xml/xml_document.h"
 #include "xml/xml_node.h"
 
 namespace zelka {
@@ -18,6 +19,7 @@ struct XmlDocumentImpl {
   bool hasDocument = false;
   std::u16string boundPath;
   ChildIndexes indexes;
+  XmlOpenProblem openProblem;  // of the last open; not cleared by reset
 
   static XmlNode wrap(XmlDocumentImpl* impl, pugi::xml_node node) {
     return node ? XmlNode(impl, node.internal_object()) : XmlNode();

@@ -170,5 +170,23 @@ TEST(ServerLogTest, NonZeroRunLevelLogsRequestResponseAndSave) {
   }
 }
 
+TEST(ServerLogTest, ProblemsAreLoggedWhateverTheRunLevel) {
+  TempGhost ghost(makeConfig(ConfigOptions{}));
+  CurrentDirectory cwd(ghost.dir());
+  {
+    ShioriServer server;
+    ASSERT_EQ(server.exportLoad(mallocCopy(ghost.dir()), static_cast<long>(ghost.dir().size())), 1);
+    server.problems().report({Problem::Severity::Error, "vendor/talk.tlk:3", "it went wrong"});
+    server.problems().report({Problem::Severity::Warning, "", "odd"});
+    server.exportUnload();
+  }
+  EXPECT_TRUE(matchesLog(ghost.read("zelka.log"),
+                         "@debug_start\r\n"
+                         "@ error: vendor/talk.tlk:3: it went wrong\r\n"
+                         "@ warning: odd\r\n"
+                         "@debug_end  \r\n"))
+      << ghost.read("zelka.log");
+}
+
 }  // namespace
 }  // namespace zelka

@@ -176,12 +176,15 @@ TEST(XmlDocumentOpen, EntitiesAreNeverExpanded) {
 
 TEST(XmlDocumentOpen, BrokenFileIsKeptAsideOrLeftAlone) {
   TempDir dir;
-  const std::string broken = "<?xml version='1.0' encoding='Shift_JIS'?><Bind name=\"root\"";
+  const std::string broken = "<?xml version='1.0' encoding='Shift_JIS'?>\n<Bind name=\"root\"";
   writeBytes(dir.file("bind.xml"), broken);
 
   XmlDocument strict;
   EXPECT_EQ(strict.open(dir.wide("bind.xml"), u"Shift_JIS", BrokenFilePolicy::Fail),
             XmlOpenResult::Failed);
+  EXPECT_EQ(strict.openProblem().reason.rfind("line 2, column ", 0), 0u)
+      << strict.openProblem().reason;
+  EXPECT_TRUE(strict.openProblem().keptAsidePath.empty());
   EXPECT_FALSE(strict.hasDocument());
   EXPECT_FALSE(strict.save(dir.wide("bind.xml")));
   EXPECT_EQ(readBytes(dir.file("bind.xml")), broken);
@@ -196,6 +199,10 @@ TEST(XmlDocumentOpen, BrokenFileIsKeptAsideOrLeftAlone) {
   ASSERT_EQ(aside.size(), 1u);
   EXPECT_EQ(aside[0].rfind("bind.xml.broken-", 0), 0u) << aside[0];
   EXPECT_EQ(readBytes(dir.file(aside[0])), broken);
+  EXPECT_EQ(store.openProblem().keptAsidePath, dir.wide(aside[0]));
+  EXPECT_FALSE(store.openProblem().empty());
+  EXPECT_EQ(store.open(dir.wide("bind.xml")), XmlOpenResult::Created);
+  EXPECT_TRUE(store.openProblem().empty());  // nothing there to complain of any more
 }
 
 TEST(XmlDocumentOpen, UnreadablePathFailsAndIsLeftAlone) {
