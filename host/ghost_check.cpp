@@ -1,182 +1,107 @@
 #include "ghost_check.h"
 
-#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <map>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <vector>
 
 #include "config/zelka_config.h"
+#include "config_lint.h"
+#include "knowledge_lint.h"
 #include "learning/dictionary_import.h"
+#include "lint_findings.h"
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
 #include "script/knowledge_file.h"
 #include "store_census.h"
 #include "terminal_text.h"
 #include "util/changed_files.h"
-#include "util/line_reader.h"
 #include "util/text.h"
-#include "xml/xml_document.h"
+#include "util/text_encoding.h"
 
 namespace zelka::host {
 
 namespace {
-
-constexpr std::u16string_view kProfileKeys[] = {u"locale",         u"ghost_id",
-                                                u"ghost_name",     u"birthday",
-                                                u"emotion_border", u"talk_interval",
-                                                u"listen_wait",    u"think_wait"};
-constexpr std::u16string_view kCategoryCodes[] = {u"ms", u"mz", u"ml", u"mc", u"mh",
-                                                  u"mt", u"me", u"mp", u"m?"};
-// Lines of one file reported as not Shift_JIS before the rest are only counted.
-constexpr std::size_t kEncodingLinesShown = 5;
-
-std::string utf8(std::u16string_view wide) { return utf16ToUtf8(wide); }
 
 std::string padded(const std::string& text, std::size_t width) {
   const std::size_t used = displayWidth(text);
   return used >= width ? text + " " : text + std::string(width - used, ' ');
 }
 
-std::string hexByte(unsigned char byte) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(byte));
-  return text;
+std::size_t lineOf(std::string_view text, std::size_t offset) {
+  std::size_t line = 1;
+  for (std::size_t i = 0; i < offset && i < text.size(); ++i) line += text[i] == '\n';
+  return line;
+}
+
+// Whether the module, run by the ghost's owner, can create and replace files in the
+// directory. The owner's write bit is asked as well as access(): a check run as root is
+// granted everything, the host that loads the ghost is not.
+bool writableDirectory(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  if (::access(path.c_str(), W_OK | X_OK) != 0) return false;
+  return ::geteuid() != 0 || (info.st_mode & S_IWUSR) != 0;
 }
 
 class Checker {
  public:
-  Checker(std::string ghostDirectory, std::ostream& out)
-      : dir_(std::move(ghostDirectory)), out_(out) {}
+  Checker(std::string ghostDirectory, std::ostream& out, CheckOptions options)
+      : dir_(std::move(ghostDirectory)), out_(out), options_(options),
+        report_(options.brief ? static_cast<std::ostream&>(discard_) : out) {}
 
   int run() {
-    std::error_code error;
-    if (!std::filesystem::is_directory(dir_, error)) {
-      out_ << "zelka-host: no ghost directory at " << dir_ << "\n";
-      return 1;
+    if (!isDirectory(dir_)) {
+      findings_.error(dir_, 0, fileExists(dir_)
+                                   ? "a file, not a ghost directory: give the folder that "
+                                     "holds zelkaconf.xml"
+                                   : "no such ghost directory");
+      return finish();
     }
     if (dir_.back() != '/') dir_ += '/';
-    out_ << "Ghost directory: " << dir_ << "\n";
-    if (!checkConfiguration()) {
-      out_ << "\nA load would fail: the module cannot start without its configuration.\n";
-      return 1;
+    report_ << "Ghost directory: " << dir_ << "\n";
+    if (!lintConfiguration(dir_, config_, findings_, report_)) {
+      report_ << "\nA load would fail: the module cannot start without its configuration.\n";
+      return finish();
     }
-    const std::string vendor = dir_ + toNarrow(config_.directory(u"Directory", u"vender"));
-    checkKnowledgeFiles(vendor);
-    checkDictionaries(vendor);
-    checkLearnedStores();
-    out_ << "\n";
-    if (problems_ == 0) {
-      out_ << "No problems found.\n";
-      return 0;
-    }
-    out_ << problems_ << (problems_ == 1 ? " problem" : " problems") << " found (marked !).\n";
-    return 1;
+    const std::string vendorName = toNarrow(config_.directory(u"Directory", u"vender"));
+    checkKnowledgeFiles(vendorName);
+    checkDictionaries(vendorName);
+    checkLearning();
+    return finish();
   }
 
  private:
-  void problem(const std::string& text) {
-    ++problems_;
-    out_ << "  ! " << text << "\n";
+  int finish() {
+    if (!findings_.all().empty()) {
+      report_ << "\nFindings\n";
+      findings_.print(out_);
+    }
+    const std::size_t errors = findings_.errors(), warnings = findings_.warnings();
+    if (!options_.brief) out_ << "\n";
+    if (errors == 0 && warnings == 0) {
+      out_ << "No problems found.\n";
+      return 0;
+    }
+    out_ << errors << (errors == 1 ? " error, " : " errors, ") << warnings
+         << (warnings == 1 ? " warning" : " warnings") << ".\n";
+    return errors > 0 || (options_.strict && warnings > 0) ? 1 : 0;
   }
 
-  // The configuration as a load reads it. The document itself is read a second time, from
-  // its bytes, to tell the values the file sets from the defaults.
-  bool checkConfiguration() {
-    const std::string path = dir_ + "zelkaconf.xml";
-    out_ << "\nConfiguration " << path << "\n";
-    if (!fileExists(path)) {
-      problem("the file is missing");
-      return false;
-    }
-    if (!config_.read(toWide(dir_))) {
-      problem("the file cannot be read as XML (a parse error, or an encoding that is neither "
-              "Shift_JIS nor UTF-8)");
-      return false;
-    }
-    XmlDocument raw;
-    if (std::optional<std::string> bytes = readFile(path)) raw.openFromText(*bytes);
-    const XmlNode root = raw.documentElement(u"ZelkaConfiguration");
-    if (!root) out_ << "  (no ZelkaConfiguration element: every value is a default)\n";
-    const XmlNode profile = root.findChild(u"GhostProfile");
-    const XmlNode environment = root.findChild(u"RunEnvironment");
-    const XmlNode categories = root.findChild(u"DefaultCategory");
-    auto given = [](const XmlNode& element, std::u16string_view attribute) {
-      std::optional<std::u16string> value = element.attribute(attribute);
-      return value && !value->empty();
-    };
-    auto row = [&](const std::string& key, const std::string& value, bool fromFile,
-                   const std::string& extra = {}) {
-      out_ << "  " << padded(key, 20) << padded(value.empty() ? "(empty)" : value, 12)
-           << (fromFile ? "" : "(default)") << extra << "\n";
-    };
-
-    for (std::u16string_view key : kProfileKeys) {
-      const std::u16string value = config_.profile(key);
-      std::string extra;
-      if (key == u"locale" && value.empty()) extra = ": the system's default locale";
-      row(utf8(key), utf8(value), given(profile, key) || (key == u"locale" && value.empty()),
-          extra);
-    }
-    row("runlevel", std::to_string(config_.runlevel()), given(environment, u"runlevel"),
-        config_.runlevel() == 0 ? ": no diagnostic log" : ": zelka.log in the current directory");
-    for (std::u16string_view key : {u"vender", u"learning"}) {
-      const std::u16string value = config_.directory(u"Directory", key);
-      const XmlNode element =
-          environment.findChildWithAttribute(u"Directory", u"type", std::u16string(key));
-      const std::string full = dir_ + toNarrow(value);
-      std::error_code error;
-      const bool exists = std::filesystem::is_directory(full, error);
-      row(utf8(key) + " directory", utf8(value), given(element, u"name"),
-          " -> " + full + (exists ? "" : key == u"learning" ? " (created at load)" : " (missing)"));
-    }
-    for (std::u16string_view code : kCategoryCodes) {
-      const XmlNode element =
-          categories.findChildWithAttribute(u"Define", u"type", std::u16string(code));
-      row("category " + utf8(code), utf8(config_.category(code)), given(element, u"category"));
-    }
-    listPairs(root.findChild(u"ReferenceSeparation"), {u"event", u"reference", u"expr"},
-              "reference separation");
-    listPairs(root.findChild(u"EventRename"), {u"name", u"rename"}, "event rename");
-    return true;
-  }
-
-  // The children of a section with their attributes; one that lacks any is skipped by the
-  // load, which the report says.
-  void listPairs(const XmlNode& section, std::vector<std::u16string_view> attributes,
-                 const std::string& what) {
-    std::size_t listed = 0;
-    for (XmlNode child = section.firstChild(); child; child = child.nextSibling()) {
-      std::string line;
-      std::string missing;
-      for (std::u16string_view attribute : attributes) {
-        std::optional<std::u16string> value = child.attribute(attribute);
-        if (!value) {
-          missing += (missing.empty() ? "" : ", ") + utf8(attribute);
-          continue;
-        }
-        line += " " + utf8(attribute) + "=\"" + utf8(*value) + "\"";
-      }
-      ++listed;
-      if (missing.empty()) {
-        out_ << "  " << what << ":" << line << "\n";
-      } else {
-        problem(what + " <" + utf8(child.tagName()) + "> lacks " + missing +
-                ": the load skips it");
-      }
-    }
-    if (listed == 0) out_ << "  " << what << ": none\n";
-  }
-
-  void checkKnowledgeFiles(const std::string& vendor) {
-    out_ << "\nKnowledge files in " << vendor << "\n";
-    std::error_code error;
-    if (!std::filesystem::is_directory(vendor, error)) {
-      problem("the vendor directory does not exist: the ghost has nothing to say");
+  void checkKnowledgeFiles(const std::string& vendorName) {
+    const std::string vendor = dir_ + vendorName;
+    report_ << "\nKnowledge files in " << shiftJisToDisplay(vendor) << "\n";
+    const std::string shownVendor = vendorName.empty() ? "." : shiftJisToDisplay(vendorName);
+    if (!isDirectory(vendor)) {
+      findings_.error(shownVendor, 0,
+                      "the vendor directory does not exist: the ghost has nothing to say");
       return;
     }
-    const std::u16string defaultToken = config_.eventRename(u"OnZelkaFreeTalk");
-    KnowledgeBase base;
+    KnowledgeLint lint(dir_, config_, findings_);
     std::size_t files = 0;
     for (const char* extension : {"tlk", "tlc"}) {
       const bool scrambled = extension == std::string("tlc");
@@ -185,167 +110,125 @@ class Checker {
       scanChangedFiles(vendor, extension, times, paths);
       for (const std::string& path : paths) {
         ++files;
-        checkKnowledgeFile(path, scrambled, defaultToken, base);
+        const std::string name = shiftJisToDisplay(fileNameOf(path));
+        const KnowledgeFileReport report = lint.readFile(path, scrambled);
+        if (report.status != KnowledgeFileStatus::kRead) {
+          report_ << "  " << name << ": rejected\n";
+          continue;
+        }
+        report_ << "  " << name << ": read, " << report.blocksCommitted
+                << (report.blocksCommitted == 1 ? " block, " : " blocks, ")
+                << report.entriesAdded << (report.entriesAdded == 1 ? " entry" : " entries")
+                << "\n";
       }
     }
     if (files == 0) {
-      problem("no *.tlk or *.tlc file: the ghost has nothing to say");
+      findings_.error(shownVendor, 0, "no *.tlk or *.tlc file: the ghost has nothing to say");
       return;
     }
+    lint.checkEntries();
     std::map<std::string, std::size_t> perToken;
-    for (const auto& [token, entry] : base) ++perToken[token];
-    out_ << "\nEntries per token (" << perToken.size() << " tokens, " << base.size()
-         << " entries)\n";
+    for (const auto& [token, entry] : lint.base()) ++perToken[token];
+    report_ << "\nEntries per token (" << perToken.size() << " tokens, " << lint.base().size()
+            << " entries)\n";
     for (const auto& [token, count] : perToken) {
-      out_ << "  " << padded(shiftJisToDisplay(token), 32) << count << "\n";
+      report_ << "  " << padded(shiftJisToDisplay(token), 32) << count << "\n";
     }
   }
 
-  void checkKnowledgeFile(const std::string& path, bool scrambled,
-                          const std::u16string& defaultToken, KnowledgeBase& base) {
-    const std::string name = shiftJisToDisplay(fileNameOf(path));
-    KnowledgeFileReport report;
-    if (!parseKnowledgeFile(defaultToken, path, std::u16string(kKnowledgeFileHeader), scrambled,
-                            base, &report)) {
-      out_ << "  " << name << ": rejected\n";
-      problem(name + ": " + rejection(path, scrambled, report.status));
-      return;
-    }
-    out_ << "  " << name << ": read, " << report.blocksCommitted
-         << (report.blocksCommitted == 1 ? " block, " : " blocks, ") << report.entriesAdded
-         << (report.entriesAdded == 1 ? " entry" : " entries") << "\n";
-    if (report.entriesDropped > 0) {
-      problem(name + ": " + std::to_string(report.entriesDropped) +
-              " entries dropped (their token line has no token)");
-    }
-    if (report.unclosedBraces > 0) {
-      problem(name + ": " + std::to_string(report.unclosedBraces) +
-              (report.unclosedBraces == 1 ? " brace" : " braces") +
-              " left open at the end of the file: the unclosed block is lost");
-    }
-    scanEncoding(path, name, scrambled);
-  }
-
-  // Why the reader refused a file, as precisely as its first line tells.
-  static std::string rejection(const std::string& path, bool scrambled,
-                               KnowledgeFileStatus status) {
-    switch (status) {
-      case KnowledgeFileStatus::kCannotOpen: return "cannot open the file";
-      case KnowledgeFileStatus::kEmpty: return "the file is empty";
-      case KnowledgeFileStatus::kMissingArgument:
-      case KnowledgeFileStatus::kNoFileName: return "not a file";
-      case KnowledgeFileStatus::kBadHeader:
-      case KnowledgeFileStatus::kRead: break;
-    }
-    const std::string header = toNarrow(kKnowledgeFileHeader);
-    const std::string headerText = header.substr(0, header.size() - 1);
-    LineReader reader(path, kKnowledgeReadBuffer);
-    std::string first;
-    reader.readLine(first);
-    // The first line as this file's form reads it, and as the other form would.
-    std::string complemented = first;
-    complementRead(complemented);
-    std::string asRead = scrambled ? complemented : first;
-    const std::string& other = scrambled ? first : complemented;
-    if (first.starts_with("\xEF\xBB\xBF")) {
-      return "header: the file begins with a UTF-8 byte order mark (save it as Shift_JIS "
-             "without one)";
-    }
-    if (asRead == headerText) {
-      return "header: the file holds only the header line, without a line end after it";
-    }
-    if (other == header) {
-      return scrambled ? "header: the file is plain text but named .tlc (use zelka-host "
-                         "scramble, or name it .tlk)"
-                       : "header: the file is scrambled but named .tlk (name it .tlc)";
-    }
-    if (!asRead.empty() && asRead.back() == '\n') asRead.pop_back();
-    if (findInvalidShiftJis(asRead)) {
-      return "encoding: the first line is not Shift_JIS text, so it cannot be the header " +
-             headerText;
-    }
-    std::string shown = shiftJisToDisplay(asRead);
-    if (shown.size() > 60) shown = shown.substr(0, 60) + "...";
-    return "header: the first line is \"" + shown + "\", not " + headerText;
-  }
-
-  // Reports the lines the reader cuts short because they are not Shift_JIS (the reader stops
-  // converting a line at its first such byte and loses the rest), and lines long enough to be
-  // read in pieces.
-  void scanEncoding(const std::string& path, const std::string& name, bool scrambled) {
-    LineReader reader(path, kKnowledgeReadBuffer);
-    std::string piece;
-    std::size_t line = 1;
-    std::size_t badLines = 0;
-    bool looksUtf8 = true;
-    bool continued = false;  // the read goes on with the line of the previous one
-    while (reader.readLine(piece)) {
-      if (scrambled) complementRead(piece);
-      const bool ends = !piece.empty() && piece.back() == '\n';
-      if (ends) piece.pop_back();
-      const std::size_t zero = piece.find('\0');
-      if (line > 1 && zero != std::string::npos) {
-        problem(name + ": line " + std::to_string(line) +
-                " holds a zero byte: the rest of the line is lost");
-        piece.resize(zero);
-      }
-      if (std::optional<std::size_t> bad = findInvalidShiftJis(piece); bad && line > 1) {
-        ++badLines;
-        if (findInvalidUtf8(piece)) looksUtf8 = false;
-        if (badLines <= kEncodingLinesShown) {
-          problem(name + ": line " + std::to_string(line) + ": byte " +
-                  hexByte(static_cast<unsigned char>(piece[*bad])) + " at column " +
-                  std::to_string(*bad + 1) +
-                  " is not Shift_JIS; the line is lost from there on");
-        }
-      }
-      if (!ends && !continued && piece.size() + 1 == kKnowledgeReadBuffer) {
-        out_ << "  " << name << ": line " << line << " is longer than "
-             << kKnowledgeReadBuffer - 1 << " bytes; each piece is read as a line of its own\n";
-      }
-      continued = !ends;
-      if (ends) ++line;
-    }
-    if (badLines > kEncodingLinesShown) {
-      out_ << "  " << name << ": " << badLines - kEncodingLinesShown
-           << " more lines that are not Shift_JIS\n";
-    }
-    if (badLines > 0 && looksUtf8) {
-      out_ << "  " << name << ": the file looks like UTF-8; save it as Shift_JIS\n";
-    }
-  }
-
-  void checkDictionaries(const std::string& vendor) {
-    out_ << "\nDictionaries waiting for import (" << vendor << "*.mem)\n";
+  void checkDictionaries(const std::string& vendorName) {
+    const std::string vendor = dir_ + vendorName;
+    report_ << "\nDictionaries waiting for import (" << shiftJisToDisplay(vendor) << "*.mem)\n";
     std::optional<std::vector<DirectoryEntry>> entries = listDirectory(vendor, "*.mem");
     std::size_t waiting = 0;
     for (const DirectoryEntry& entry : entries.value_or(std::vector<DirectoryEntry>{})) {
       if (entry.isDirectory) continue;
       ++waiting;
       const std::string name = shiftJisToDisplay(entry.name);
+      const std::string file = shiftJisToDisplay(vendorName + entry.name);
       DictionaryCensus census;
-      if (readDictionary(vendor + entry.name, kDictionaryHeader, census)) {
-        out_ << "  " << name << ": " << census.categories.size() << " categories, " << census.groups
-             << " word groups, " << census.words << " words; imported and moved to learned/ "
-             << "at the next load\n";
-      } else {
-        out_ << "  " << name << ": will not be imported\n";
-        problem(name + ": the file is empty, unreadable or its first line is not "
-                "[ZELKA DICTIONARY]; it stays where it is");
+      if (!readDictionary(vendor + entry.name, kDictionaryHeader, census)) {
+        report_ << "  " << name << ": will not be imported\n";
+        findings_.error(file, 1, "the file is empty, unreadable or its first line is not "
+                                 "exactly [ZELKA DICTIONARY]: it is not imported and stays "
+                                 "where it is");
+        continue;
+      }
+      report_ << "  " << name << ": " << census.categories.size() << " categories, "
+              << census.groups << " word groups, " << census.words
+              << " words; imported and moved to learned/ at the next load\n";
+      if (std::optional<std::string> bytes = readFile(vendor + entry.name)) {
+        checkDictionaryEncoding(*bytes, file);
       }
     }
-    if (waiting == 0) out_ << "  none\n";
+    if (waiting == 0) report_ << "  none\n";
+    if (waiting > 0 && !writableDirectory(vendor)) {
+      findings_.warning(vendorName.empty() ? "." : shiftJisToDisplay(vendorName), 0,
+                        "the vendor directory is not writable: the dictionaries cannot be "
+                        "moved to learned/ after their import, so every load imports them "
+                        "again");
+    }
   }
 
-  void checkLearnedStores() {
-    const std::string learning = dir_ + toNarrow(config_.directory(u"Directory", u"learning"));
-    out_ << "\nLearned stores in " << learning << " (counted read-only)\n";
+  void checkDictionaryEncoding(const std::string& bytes, const std::string& file) {
+    const TextEncoding encoding = detectTextEncoding(bytes);
+    if (encoding == TextEncoding::kUtf8) {
+      std::size_t at = 0;
+      while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80) ++at;
+      findings_.error(file, lineOf(bytes, at),
+                      "the file is saved as UTF-8: the module reads Shift_JIS and learns "
+                      "other characters than these words; save the file as Shift_JIS");
+    } else if (encoding == TextEncoding::kUnknown) {
+      const std::size_t at = firstNonShiftJisByte(bytes);
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X",
+                    static_cast<unsigned>(static_cast<unsigned char>(bytes[at])));
+      findings_.error(file, lineOf(bytes, at),
+                      std::string("byte ") + hex + " is not Shift_JIS: the line is learned "
+                      "only up to it");
+    }
+  }
+
+  void checkLearning() {
+    const std::string name = toNarrow(config_.directory(u"Directory", u"learning"));
+    const std::string learning = dir_ + name;
+    report_ << "\nLearned stores in " << shiftJisToDisplay(learning) << " (counted read-only)\n";
     const LearnedStores stores = countLearnedStores(learning);
-    out_ << describeStores(stores, "  ");
-    for (const StoreCount* store : {&stores.bind, &stores.index, &stores.journal, &stores.neurons}) {
+    report_ << describeStores(stores, "  ");
+    const std::pair<const StoreCount*, const char*> files[] = {
+        {&stores.bind, "bind.xml"}, {&stores.index, "index.xml"},
+        {&stores.journal, "journal.xml"}, {&stores.neurons, "neuron.xml"}};
+    for (const auto& [store, file] : files) {
       if (store->state == StoreState::kBroken || store->state == StoreState::kUnreadable) {
-        problem("a learned store cannot be read (see above)");
+        findings_.error(shiftJisToDisplay(name) + file, 0,
+                        "the store cannot be read: the next load sets it aside and starts it "
+                        "afresh, so what it holds is no longer used");
       }
+    }
+    const std::string shown = shiftJisToDisplay(name.empty() ? "." : name);
+    std::string path = learning;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (fileExists(path) && !isDirectory(path)) {
+      findings_.error(shown, 0, "a file stands where the learning directory belongs: a load "
+                                "cannot keep what the ghost learns; move the file away");
+      return;
+    }
+    if (isDirectory(path)) {
+      if (!writableDirectory(path)) {
+        findings_.error(shown, 0, "the learning directory is not writable: the ghost cannot "
+                                  "save what it learns (it is lost at every unload); make it "
+                                  "writable");
+      }
+      return;
+    }
+    // Missing: a load creates it (one level) in its parent.
+    std::string parent = path.substr(0, path.find_last_of('/') + 1);
+    if (parent.empty()) parent = ".";
+    if (!isDirectory(parent) || !writableDirectory(parent)) {
+      findings_.error(shown, 0, "the learning directory cannot be created (" +
+                                    shiftJisToDisplay(parent) +
+                                    " is missing or not writable): the ghost cannot save what "
+                                    "it learns");
     }
   }
 
@@ -365,14 +248,17 @@ class Checker {
 
   std::string dir_;
   std::ostream& out_;
+  CheckOptions options_;
+  std::ostringstream discard_;
+  std::ostream& report_;
   ZelkaConfig config_;
-  int problems_ = 0;
+  Findings findings_;
 };
 
 }  // namespace
 
-int checkGhost(const std::string& ghostDirectory, std::ostream& out) {
-  return Checker(ghostDirectory, out).run();
+int checkGhost(const std::string& ghostDirectory, std::ostream& out, CheckOptions options) {
+  return Checker(ghostDirectory, out, options).run();
 }
 
 }  // namespace zelka::host

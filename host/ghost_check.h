@@ -1,8 +1,12 @@
-// zelka-host check: reports what loading a ghost would read, without changing anything on
-// disk. The configuration with every default filled in (and which values are defaults), each
-// knowledge file read or rejected with the reason, entries per token, blocks left unclosed,
-// lines that are not Shift_JIS, the dictionaries waiting for import and the size of the
-// learned stores.
+// zelka-host check: a linter for a ghost directory. It reads the ghost with the module's own
+// readers, changing nothing on disk, and reports
+//   - what a load reads: the configuration with its defaults marked, each knowledge file with
+//     its blocks and entries, the entries per token, the dictionaries waiting for import and
+//     the size of the learned stores (left out with `brief`);
+//   - its findings, one a line, as "file:line[:column]: error|warning: message" with the
+//     file relative to the ghost directory (see lint_findings.h), then a summary line.
+// Errors are what a load reads differently from what is written; warnings are what it reads
+// as written but most likely is not meant.
 #pragma once
 
 #include <ostream>
@@ -10,8 +14,13 @@
 
 namespace zelka::host {
 
-// Writes the report to `out`. Answers 0 when nothing is wrong, 1 when a problem was found
-// (a load that would fail, a file rejected or partly lost).
-int checkGhost(const std::string& ghostDirectory, std::ostream& out);
+struct CheckOptions {
+  bool brief = false;   // findings and the summary only
+  bool strict = false;  // warnings fail the check too
+};
+
+// Writes the report to `out`. Answers 1 when an error was found (or, with `strict`, a
+// warning), 0 otherwise.
+int checkGhost(const std::string& ghostDirectory, std::ostream& out, CheckOptions options = {});
 
 }  // namespace zelka::host

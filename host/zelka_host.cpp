@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "config/zelka_config.h"
@@ -35,7 +36,9 @@ void printUsage(std::ostream& out) {
          "       zelka-host --pipe [--module PATH] GHOST_DIR  raw requests in, raw responses out\n"
          "       zelka-host scramble IN.tlk OUT.tlc      write the complemented form of a knowledge file\n"
          "       zelka-host unscramble IN.tlc OUT.tlk    write the plain form back\n"
-         "       zelka-host check GHOST_DIR              report what a load would read (changes nothing)\n"
+         "       zelka-host check [--brief] [--strict] GHOST_DIR\n"
+         "                                               lint the ghost: what a load would read and\n"
+         "                                               every mistake found (changes nothing)\n"
          "       zelka-host render [--names MAIN[,PARTNER]] [FILE]\n"
          "                                               show talk text (Shift_JIS, one talk a line)\n"
          "                                               as a session shows it\n"
@@ -242,11 +245,26 @@ int runTool(int argc, char** argv) {
   const std::string tool = argv[1];
   if (tool == "render") return runRender(argc, argv);
   if (tool == "check") {
-    if (argc != 3) {
-      std::cerr << "usage: zelka-host check GHOST_DIR\n";
+    CheckOptions options;
+    std::optional<std::string> directory;
+    for (int i = 2; i < argc; ++i) {
+      const std::string argument = argv[i];
+      if (argument == "--brief") {
+        options.brief = true;
+      } else if (argument == "--strict") {
+        options.strict = true;
+      } else if (!directory && !argument.starts_with("--")) {
+        directory = argument;
+      } else {
+        directory.reset();
+        break;
+      }
+    }
+    if (!directory) {
+      std::cerr << "usage: zelka-host check [--brief] [--strict] GHOST_DIR\n";
       return 2;
     }
-    return checkGhost(argv[2], std::cout);
+    return checkGhost(*directory, std::cout, options);
   }
   if (argc != 4) {
     std::cerr << "usage: zelka-host " << tool << " IN OUT\n";

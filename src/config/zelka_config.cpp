@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "config/config_document.h"
+#include "config/config_layout.h"
 #include "platform/text_codec.h"
 #include "util/number_text.h"
 #include "xml/xml_node.h"
@@ -11,42 +12,6 @@
 namespace zelka {
 
 namespace {
-
-struct Default {
-  std::u16string_view key;
-  std::u16string_view value;  // empty: no default
-};
-
-constexpr std::array<Default, 8> kProfileDefaults = {{
-    {u"locale", u""},
-    {u"ghost_id", u"zelka"},
-    {u"ghost_name", u"Zelka"},
-    {u"birthday", u"2001/05/03"},
-    {u"emotion_border", u"50"},
-    {u"talk_interval", u"120"},
-    {u"listen_wait", u"16"},
-    {u"think_wait", u"5"},
-}};
-
-// The directory keys read at start-up, in order; "master" has a default the reader knows
-// but is not among them.
-constexpr std::array<Default, 2> kDirectoryKeys = {{
-    {u"vender", u""},
-    {u"learning", u"_learning/"},
-}};
-constexpr std::u16string_view kDirectorySection = u"Directory";
-
-constexpr std::array<Default, 9> kCategoryDefaults = {{
-    {u"ms", u"人名"},
-    {u"mz", u"無機物"},
-    {u"ml", u"集合"},
-    {u"mc", u"社名"},
-    {u"mh", u"店名"},
-    {u"mt", u"技"},
-    {u"me", u"食物"},
-    {u"mp", u"地名"},
-    {u"m?", u"非限定"},
-}};
 
 // The attribute's value, or the fallback when the element or attribute is missing or empty.
 std::u16string valueOr(const XmlNode& element, std::u16string_view attribute,
@@ -57,6 +22,30 @@ std::u16string valueOr(const XmlNode& element, std::u16string_view attribute,
 }
 
 }  // namespace
+
+std::vector<ConfigElementRule> configLayout() {
+  std::vector<ConfigElementRule> rules;
+  rules.push_back({kConfigRoot, u"", {}, u"", {}, true});
+  ConfigElementRule profile{kConfigProfile, kConfigRoot, {}, u"", {}, true};
+  for (const auto& entry : kProfileDefaults) profile.attributes.push_back(entry.key);
+  rules.push_back(std::move(profile));
+  rules.push_back({kConfigEnvironment, kConfigRoot, {kConfigRunLevel}, u"", {}, true});
+  ConfigElementRule directory{kConfigDirectory, kConfigEnvironment, {kConfigType, kConfigName}, kConfigType,
+                              {}, true};
+  for (const auto& entry : kDirectoryKeys) directory.keyValues.push_back(entry.key);
+  directory.keyValues.push_back(kMasterDirectoryKey);
+  rules.push_back(std::move(directory));
+  rules.push_back({kConfigCategories, kConfigRoot, {}, u"", {}, true});
+  ConfigElementRule define{kConfigDefine, kConfigCategories, {kConfigType, kConfigCategory}, kConfigType, {},
+                           true};
+  for (const auto& entry : kCategoryDefaults) define.keyValues.push_back(entry.key);
+  rules.push_back(std::move(define));
+  rules.push_back({kConfigSeparations, kConfigRoot, {}, u"", {}, true});
+  rules.push_back({u"", kConfigSeparations, {kConfigEvent, kConfigReference, kConfigExpr}, u"", {}, false});
+  rules.push_back({kConfigRenames, kConfigRoot, {}, u"", {}, true});
+  rules.push_back({u"", kConfigRenames, {kConfigName, kConfigRename}, u"", {}, false});
+  return rules;
+}
 
 ZelkaConfig::ZelkaConfig(const std::u16string& directory) { read(directory); }
 
@@ -72,45 +61,45 @@ bool ZelkaConfig::read(const std::u16string& directory) {
 
   // The author's file is only read: a file that does not parse is left where it is.
   ConfigDocument document;
-  if (!document.load(directory + u"zelkaconf.xml")) return false;
-  XmlNode root = document.documentElement(u"ZelkaConfiguration");
+  if (!document.load(directory + std::u16string(kConfigFileName))) return false;
+  XmlNode root = document.documentElement(kConfigRoot);
 
-  XmlNode profile = root.findChild(u"GhostProfile");
+  XmlNode profile = root.findChild(kConfigProfile);
   for (const auto& entry : kProfileDefaults) {
     profiles_.emplace_back(std::u16string(entry.key), valueOr(profile, entry.key, entry.value));
   }
 
-  XmlNode environment = root.findChild(u"RunEnvironment");
-  if (auto level = environment.attribute(u"runlevel")) {
+  XmlNode environment = root.findChild(kConfigEnvironment);
+  if (auto level = environment.attribute(kConfigRunLevel)) {
     runlevel_ = parseInt32Prefix(toNarrow(*level));
   }
   for (const auto& entry : kDirectoryKeys) {
-    XmlNode element = environment.findChildWithAttribute(kDirectorySection, u"type", entry.key);
-    directories_.emplace_back(std::u16string(kDirectorySection), std::u16string(entry.key),
-                              valueOr(element, u"name", entry.value));
+    XmlNode element = environment.findChildWithAttribute(kConfigDirectory, kConfigType, entry.key);
+    directories_.emplace_back(std::u16string(kConfigDirectory), std::u16string(entry.key),
+                              valueOr(element, kConfigName, entry.value));
   }
 
-  XmlNode categories = root.findChild(u"DefaultCategory");
+  XmlNode categories = root.findChild(kConfigCategories);
   for (const auto& entry : kCategoryDefaults) {
-    XmlNode element = categories.findChildWithAttribute(u"Define", u"type", entry.key);
+    XmlNode element = categories.findChildWithAttribute(kConfigDefine, kConfigType, entry.key);
     categories_.emplace_back(std::u16string(entry.key),
-                             valueOr(element, u"category", entry.value));
+                             valueOr(element, kConfigCategory, entry.value));
   }
 
   // Any element child counts, whatever its tag; one lacking an attribute is skipped.
-  for (XmlNode child = root.findChild(u"ReferenceSeparation").firstChild(); child;
+  for (XmlNode child = root.findChild(kConfigSeparations).firstChild(); child;
        child = child.nextSibling()) {
-    auto event = child.attribute(u"event");
-    auto reference = child.attribute(u"reference");
-    auto expr = child.attribute(u"expr");
+    auto event = child.attribute(kConfigEvent);
+    auto reference = child.attribute(kConfigReference);
+    auto expr = child.attribute(kConfigExpr);
     if (event && reference && expr) {
       separations_.emplace_back(std::move(*event), std::move(*reference), std::move(*expr));
     }
   }
-  for (XmlNode child = root.findChild(u"EventRename").firstChild(); child;
+  for (XmlNode child = root.findChild(kConfigRenames).firstChild(); child;
        child = child.nextSibling()) {
-    auto name = child.attribute(u"name");
-    auto rename = child.attribute(u"rename");
+    auto name = child.attribute(kConfigName);
+    auto rename = child.attribute(kConfigRename);
     if (name && rename) renames_.emplace_back(std::move(*name), std::move(*rename));
   }
   return true;

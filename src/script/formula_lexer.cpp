@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "script/formula_evaluator.h"
+#include "script/formula_lexer.h"
 #include "script/formula_operators.h"
 
 namespace zelka {
@@ -36,40 +37,14 @@ const std::string& FormulaEvaluator::buildRpn(std::optional<std::string_view> fo
 }
 
 void FormulaEvaluator::lex() {
-  const std::string_view formula(m_formula);
-  std::string pending;
-  bool inString = false;
-  std::size_t i = 0;
-  while (i < formula.size()) {
-    const unsigned char byte = static_cast<unsigned char>(formula[i]);
-    if (byte > 0x80 && i + 1 < formula.size() &&
-        static_cast<unsigned char>(formula[i + 1]) >= 0x40) {
-      pending.append(formula.substr(i, 2));  // a double-byte character is never an operator
-      i += 2;
-      continue;
+  struct YardSink {
+    FormulaEvaluator& evaluator;
+    void operand(std::string& text) { evaluator.pushOperand(text); }
+    void op(const FormulaOperatorRow& row) {
+      evaluator.pushToken(FormulaToken{std::string(row.text), true, row.precedence});
     }
-    if (byte == '"') {
-      pending.push_back('"');
-      inString = !inString;
-      ++i;
-      continue;
-    }
-    if (byte == ' ') {  // blanks vanish everywhere, between quotes too
-      ++i;
-      continue;
-    }
-    if (!inString) {
-      if (const FormulaOperatorRow* row = matchFormulaOperator(formula.substr(i))) {
-        pushOperand(pending);
-        pushToken(FormulaToken{std::string(row->text), true, row->precedence});
-        i += row->text.size();
-        continue;
-      }
-    }
-    pending.push_back(static_cast<char>(byte));
-    ++i;
-  }
-  pushOperand(pending);
+  } sink{*this};
+  lexFormula(m_formula, sink);
   flush();
 
   std::size_t length = 0;

@@ -2,6 +2,7 @@
 // field) across lines, and commits one block at its closing brace.
 #include "script/knowledge_file.h"
 
+#include <optional>
 #include <vector>
 
 #include "platform/text_codec.h"
@@ -12,7 +13,7 @@
 namespace zelka {
 namespace {
 
-enum class Field { kToken, kEmotionLimiter, kScript, kConditional, kConditionalElse };
+using Field = KnowledgeField;
 
 struct Keyword {
   std::u16string_view text;
@@ -37,9 +38,10 @@ void cutAtZero(std::string& piece) {
 class KnowledgeFileParser {
  public:
   KnowledgeFileParser(const std::u16string& defaultToken, std::string fileName,
-                      KnowledgeBase& base, KnowledgeFileReport& report)
+                      KnowledgeBase& base, KnowledgeFileReport& report,
+                      KnowledgeFileObserver* observer)
       : defaultToken_(defaultToken), fileName_(std::move(fileName)), base_(base),
-        report_(report) {}
+        report_(report), observer_(observer) {}
 
   // One read of the file, from the given 1-based line of the file.
   void line(std::u16string text, std::size_t lineNumber) {
@@ -48,6 +50,10 @@ class KnowledgeFileParser {
     collapseSpaces(text);
     std::size_t stop = walk(text);
     std::u16string& field = target();
+    if (observer_ && stop > 0) {
+      observer_->contentStored(lineNumber_, target_, std::u16string_view(text).substr(0, stop),
+                               depth_ > 0);
+    }
     field.append(text, 0, stop);
     if (field.empty()) return;
     if (target_ == Field::kScript && scriptLine_ == 0) scriptLine_ = lineNumber_;
@@ -90,6 +96,7 @@ class KnowledgeFileParser {
           text.erase(i, 1);
           depth_ = 1;
           blockLine_ = lineNumber_;
+          if (observer_) observer_->blockOpened(lineNumber_);
         } else {
           ++i;
         }
@@ -97,29 +104,44 @@ class KnowledgeFileParser {
       }
       if (c == u'{') {
         ++depth_;
+        if (observer_) observer_->innerBrace(lineNumber_, c, depth_);
         ++i;
         continue;
       }
       if (c == u'}') {
         if (--depth_ == 0) {
           commit();
+          if (observer_) observer_->blockClosed(lineNumber_);
           text.erase(i, 1);
         } else {
+          if (observer_) observer_->innerBrace(lineNumber_, c, depth_);
           ++i;
         }
         continue;
       }
-      if (i == 0 && selectKeyword(text)) {
-        collapseSpaces(text);
-        continue;  // restart at position 0
+      if (i == 0) {
+        std::optional<Field> selected = selectKeyword(text);
+        if (observer_) observer_->lineStart(lineNumber_, text, selected);
+        if (selected) {
+          text.erase(0, keywordLength(*selected));
+          collapseSpaces(text);
+          continue;  // restart at position 0
+        }
       }
       ++i;
     }
     return text.size();
   }
 
-  // Selects the field of a keyword at the start of the text and removes the keyword.
-  bool selectKeyword(std::u16string& text) {
+  static std::size_t keywordLength(Field field) {
+    for (const Keyword& keyword : kKeywords) {
+      if (keyword.field == field) return keyword.text.size();
+    }
+    return 0;
+  }
+
+  // Selects the field of a keyword at the start of the text (the caller removes the keyword).
+  std::optional<Field> selectKeyword(const std::u16string& text) {
     for (const Keyword& keyword : kKeywords) {
       if (text.compare(0, keyword.text.size(), keyword.text) != 0) continue;
       joiner_.clear();
@@ -132,10 +154,9 @@ class KnowledgeFileParser {
         joiner_ = u"\n";
       }
       target_ = keyword.field;
-      text.erase(0, keyword.text.size());
-      return true;
+      return keyword.field;
     }
-    return false;
+    return std::nullopt;
   }
 
   std::u16string& target() {
@@ -179,6 +200,7 @@ class KnowledgeFileParser {
   const std::string fileName_;
   KnowledgeBase& base_;
   KnowledgeFileReport& report_;
+  KnowledgeFileObserver* const observer_;
 
   bool inQuote_ = false;
   std::size_t depth_ = 0;
@@ -239,7 +261,7 @@ bool addKnowledgeEntry(const std::string& fileName, std::u16string tokenLine,
 
 bool parseKnowledgeFile(const std::u16string& defaultToken, const std::string& path,
                         const std::u16string& header, bool scrambled, KnowledgeBase& base,
-                        KnowledgeFileReport* report) {
+                        KnowledgeFileReport* report, KnowledgeFileObserver* observer) {
   KnowledgeFileReport local;
   KnowledgeFileReport& out = report ? *report : local;
   out = KnowledgeFileReport{};
@@ -258,7 +280,7 @@ bool parseKnowledgeFile(const std::u16string& defaultToken, const std::string& p
   prepareRead(piece, scrambled);
   if (toWide(piece) != header) return fail(KnowledgeFileStatus::kBadHeader);
 
-  KnowledgeFileParser parser(defaultToken, fileName, base, out);
+  KnowledgeFileParser parser(defaultToken, fileName, base, out, observer);
   std::size_t lineNumber = 2;  // the header is line 1
   while (reader.readLine(piece)) {
     // A long line comes in several reads; only the read that ends it moves to the next line.

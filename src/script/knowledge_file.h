@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,12 +38,40 @@ struct KnowledgeFileReport {
   std::size_t unclosedBraces = 0;  // braces still open at the end of the file (their block is lost)
 };
 
+// The fields of a block that the keywords select.
+enum class KnowledgeField { kToken, kEmotionLimiter, kScript, kConditional, kConditionalElse };
+
+// Watches the reader walk a file, for author tools that explain what it did with each line
+// (zelka-host check). Lines are 1-based lines of the file, the header being line 1. Every
+// call does nothing by default; without an observer the reader makes none of these calls.
+class KnowledgeFileObserver {
+ public:
+  virtual ~KnowledgeFileObserver() = default;
+  // The reader tested a line inside a block for a keyword at its first position. `text` is
+  // the line as tested (tabs as blanks, blank runs collapsed, a brace before it removed);
+  // `keyword` is the field its keyword selected, or none. A line whose keyword was removed is
+  // tested again at its new first position.
+  virtual void lineStart(std::size_t /*line*/, std::u16string_view /*text*/,
+                         std::optional<KnowledgeField> /*keyword*/) {}
+  // A "{" outside every block opened one.
+  virtual void blockOpened(std::size_t /*line*/) {}
+  // A "{" or "}" inside a block that did not open or close it; `depth` is the depth after it.
+  virtual void innerBrace(std::size_t /*line*/, char16_t /*brace*/, std::size_t /*depth*/) {}
+  // The "}" that closed a block: its entries were filed (or dropped) just now.
+  virtual void blockClosed(std::size_t /*line*/) {}
+  // The end of a line stored its content (non-empty) in a field: inside a block, or outside
+  // every block, where it waits for the next block.
+  virtual void contentStored(std::size_t /*line*/, KnowledgeField /*field*/,
+                             std::u16string_view /*text*/, bool /*insideBlock*/) {}
+};
+
 // Reads one knowledge file into `base`. False when the path or header is missing, the path
 // has no file name, the file cannot be opened or is empty, or its first line is not the
 // header; true otherwise (also when the file holds no block).
 bool parseKnowledgeFile(const std::u16string& defaultToken, const std::string& path,
                         const std::u16string& header, bool scrambled, KnowledgeBase& base,
-                        KnowledgeFileReport* report = nullptr);
+                        KnowledgeFileReport* report = nullptr,
+                        KnowledgeFileObserver* observer = nullptr);
 
 // Cleans the texts (tabs to blanks, blank runs collapsed outside quotes), splits the token
 // line at blanks and files one entry under its first word, with the second word as the

@@ -105,6 +105,10 @@ std::vector<std::string> itemsOf(std::string_view body) {
 
 }  // namespace
 
+// The host's own names: handed to the host unchanged, whichever leading character they have.
+constexpr std::u16string_view kHostNames[] = {u"selfname2", u"keroname", u"screenwidth",
+                                              u"screenheight", u"et", u"songname", u"j"};
+
 VariableTable& MetaElementTable::Call::variables() { return engine.evaluator_.variables(); }
 
 const MetaElementTable::Row MetaElementTable::kRows[] = {
@@ -126,6 +130,15 @@ const MetaElementTable::Row MetaElementTable::kRows[] = {
     {u"0", kBackslash, false, &scope},      {u"1", kBackslash, false, &scope},
     {u" ", kPercent, false, &percent},
 };
+
+std::vector<MetaElementName> MetaElementTable::names() {
+  std::vector<MetaElementName> out;
+  for (const Row& row : kRows) {
+    out.push_back({row.name, (row.kinds & kPercent) != 0, (row.kinds & kBackslash) != 0, false});
+  }
+  for (std::u16string_view name : kHostNames) out.push_back({name, true, true, true});
+  return out;
+}
 
 const MetaElementTable::Row* MetaElementTable::findRow(const ScriptElement& element) {
   unsigned kind = 0;
@@ -152,13 +165,14 @@ int MetaElementTable::dispatch(ScriptEngine& engine, const ScriptElement& elemen
     if (code == 0 && row->numbered) call.variables().setVariableByNumber(counter++, result);
     return code;
   }
-  if (element.kind == u"%" && element.name.starts_with(u"ref")) return reference(call);
+  if (element.kind == u"%" && element.name.starts_with(kReferenceElementPrefix)) {
+    return reference(call);
+  }
 
-  static constexpr std::u16string_view kHostNames[] = {
-      u"selfname2", u"keroname", u"screenwidth", u"screenheight", u"et", u"songname", u"j"};
   const bool hostName = std::find(std::begin(kHostNames), std::end(kHostNames), element.name) !=
                         std::end(kHostNames);
-  if (element.kind == u"%" || hostName || (call.backslash && element.name.size() <= 3)) {
+  if (element.kind == u"%" || hostName ||
+      (call.backslash && element.name.size() <= kHostTagNameLimit)) {
     return passThrough(call);
   }
   return 1;

@@ -15,13 +15,29 @@
 // so that the rescan never runs it as script.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "script/script_engine.h"
 
 namespace zelka {
+
+// A name the table knows, for author tools that check scripts without running them.
+struct MetaElementName {
+  std::u16string_view name;
+  bool percent = false;      // written with "%"
+  bool backslash = false;    // written with a backslash
+  bool passThrough = false;  // one of the host's own names: handed to the host unchanged
+};
+
+// "%ref" followed by the reference number (any other "%" name beginning so reads as ref0).
+inline constexpr std::u16string_view kReferenceElementPrefix = u"ref";
+// Backslash names of up to this many characters that the table does not know are the host's
+// talk tags and pass through unchanged; longer unknown ones are error 1.
+inline constexpr std::size_t kHostTagNameLimit = 3;
 
 // A friend of ScriptEngine: the handlers read the engine's state (variables, event context,
 // generator, learned knowledge, configuration, clock, log) directly.
@@ -33,6 +49,9 @@ class MetaElementTable {
   static int dispatch(ScriptEngine& engine, const ScriptElement& element,
                       const std::string& argumentText, const std::string& bodyText,
                       std::uint32_t& counter, std::string& result);
+
+  // Every name of the table and the host's own names that pass through, in table order.
+  static std::vector<MetaElementName> names();
 
  private:
   // One element being computed: its texts, the result to set, the engine it runs in.

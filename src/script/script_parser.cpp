@@ -26,11 +26,19 @@ void appendTexts(std::u16string& into, const std::vector<ScriptElement>& list) {
   for (const ScriptElement& e : list) into += e.text;
 }
 
+// Where the text being parsed starts in the text given to parseScript, and where to note
+// what was mended (null: nowhere).
+struct Notes {
+  ScriptParseIssues* issues = nullptr;
+  std::size_t base = 0;
+  Notes at(std::size_t offset) const { return Notes{issues, base + offset}; }
+};
+
 long parseList(std::u16string_view text, std::vector<ScriptElement>& out,
-               std::optional<BracketPair> pair, int depth);
+               std::optional<BracketPair> pair, int depth, Notes notes);
 
 std::size_t parseElement(std::u16string_view text, bool inQuotes, ScriptElement& element,
-                         bool& chainMode, int depth) {
+                         bool& chainMode, int depth, Notes notes = {}) {
   if (inQuotes || text.empty()) return 0;
   // Past the nesting bound nothing starts an element: the caller keeps the text literally.
   if (depth >= kMaxParseDepth) return 1;
@@ -78,7 +86,7 @@ std::size_t parseElement(std::u16string_view text, bool inQuotes, ScriptElement&
   // Argument group.
   if (p < text.size() && text[p] == u'(') {
     const long used = parseList(text.substr(p), element.arguments, BracketPair{u'(', u')'},
-                                depth + 1);
+                                depth + 1, notes.at(p));
     if (used <= 0 && chainName) return finish();
     if (used > 0) p += static_cast<std::size_t>(used);
   }
@@ -90,7 +98,7 @@ std::size_t parseElement(std::u16string_view text, bool inQuotes, ScriptElement&
     BracketPair pair{u'{', u'}'};
     if (!chainElement && text[p] == u'[') pair = BracketPair{u'[', u']'};
     std::vector<ScriptElement> body;
-    const long used = parseList(text.substr(p), body, pair, depth + 1);
+    const long used = parseList(text.substr(p), body, pair, depth + 1, notes.at(p));
     if (used <= 0) break;
     element.bodies.push_back(std::move(body));
     p += static_cast<std::size_t>(used);
@@ -99,9 +107,10 @@ std::size_t parseElement(std::u16string_view text, bool inQuotes, ScriptElement&
 }
 
 long parseList(std::u16string_view text, std::vector<ScriptElement>& out,
-               std::optional<BracketPair> pair, int depth) {
+               std::optional<BracketPair> pair, int depth, Notes notes) {
   std::u16string pending;
   bool inQuote = false;
+  std::size_t quoteStart = 0;
   bool chainMode = false;
   int bracketDepth = 0;
   std::size_t i = 0;
@@ -130,6 +139,7 @@ long parseList(std::u16string_view text, std::vector<ScriptElement>& out,
     if (c == u'"') {
       pending += c;
       inQuote = !inQuote;
+      quoteStart = i;
       ++i;
       continue;
     }
@@ -153,7 +163,8 @@ long parseList(std::u16string_view text, std::vector<ScriptElement>& out,
     }
     if (chainMode && text.substr(i).starts_with(u"else")) {
       ScriptElement element;
-      const std::size_t used = parseElement(text.substr(i), false, element, chainMode, depth);
+      const std::size_t used =
+          parseElement(text.substr(i), false, element, chainMode, depth, notes.at(i));
       if (used >= 2) {
         // Text between a chain's closing brace and its else part is dropped.
         pending.clear();
@@ -168,7 +179,8 @@ long parseList(std::u16string_view text, std::vector<ScriptElement>& out,
     if (c == u'%' || c == u'\\') {
       chainMode = false;
       ScriptElement element;
-      const std::size_t used = parseElement(text.substr(i), false, element, chainMode, depth);
+      const std::size_t used =
+          parseElement(text.substr(i), false, element, chainMode, depth, notes.at(i));
       if (used >= 2) {
         if (element.kind == u"+") {
           pending.clear();
@@ -193,8 +205,12 @@ long parseList(std::u16string_view text, std::vector<ScriptElement>& out,
     ++i;
   }
 
-  if (inQuote) pending += u'"';
+  if (inQuote) {
+    pending += u'"';
+    if (notes.issues) notes.issues->unclosedQuotes.push_back(notes.base + quoteStart);
+  }
   flushPending();
+  if (bracketDepth > 0 && notes.issues) notes.issues->unclosedGroups.push_back(notes.base);
   if (bracketDepth > 0 && !out.empty()) out.pop_back();
   return static_cast<long>(i);
 }
@@ -202,9 +218,9 @@ long parseList(std::u16string_view text, std::vector<ScriptElement>& out,
 }  // namespace
 
 long parseScript(std::u16string_view text, std::vector<ScriptElement>* out,
-                 std::optional<BracketPair> pair) {
+                 std::optional<BracketPair> pair, ScriptParseIssues* issues) {
   if (out == nullptr) return -1;
-  return parseList(text, *out, pair, 0);
+  return parseList(text, *out, pair, 0, Notes{issues, 0});
 }
 
 std::size_t parseMetaElement(std::u16string_view text, bool inQuotes, ScriptElement& element,

@@ -33,11 +33,21 @@ struct BracketPair {
 // How deeply meta elements may nest inside one another's groups within one parse.
 inline constexpr int kMaxParseDepth = 32;
 
+// What the parser mended in a text, for author tools (zelka-host check): offsets into the
+// text of each double quote that was never closed (the parser closes it at the end of its
+// text) and of each group's opening bracket that was never closed (the parser drops the last
+// element of that group).
+struct ScriptParseIssues {
+  std::vector<std::size_t> unclosedQuotes;
+  std::vector<std::size_t> unclosedGroups;
+};
+
 // Parses text into out. With a bracket pair the text starts at the opening bracket and
 // parsing stops after the group's closing bracket. Answers the characters consumed, or -1
 // when out is null.
 long parseScript(std::u16string_view text, std::vector<ScriptElement>* out,
-                 std::optional<BracketPair> pair = std::nullopt);
+                 std::optional<BracketPair> pair = std::nullopt,
+                 ScriptParseIssues* issues = nullptr);
 
 // Parses one meta element starting at a "%", a backslash, or (in chain mode) at
 // "elseif"/"else". A "%" directly followed by "if" switches chainMode on. Answers the

@@ -36,6 +36,15 @@ std::optional<std::u16string> XmlNode::attribute(std::u16string_view name) const
   return utf8ToUtf16(attribute.value());
 }
 
+std::vector<std::u16string> XmlNode::attributeNames() const {
+  std::vector<std::u16string> names;
+  if (empty()) return names;
+  for (pugi::xml_attribute attribute : nodeOf(node_).attributes()) {
+    names.push_back(utf8ToUtf16(attribute.name()));
+  }
+  return names;
+}
+
 void XmlNode::setAttribute(std::u16string_view name, std::u16string_view value) {
   if (empty()) fail("setAttribute on an empty element");
   std::string key = toXmlUtf8(name);

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zelka {
 
@@ -48,6 +49,8 @@ class XmlNode {
 
   // Attribute access. attribute() answers nullopt when the attribute is missing.
   std::optional<std::u16string> attribute(std::u16string_view name) const;
+  // The names of the element's attributes in document order.
+  std::vector<std::u16string> attributeNames() const;
   void setAttribute(std::u16string_view name, std::u16string_view value);
   void setAttributeNumber(std::u16string_view name, double value);       // "%.15e"
   void setAttributeInteger(std::u16string_view name, long long value);   // "%d"
