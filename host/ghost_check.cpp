@@ -64,6 +64,7 @@ class Checker {
     }
     if (dir_.back() != '/') dir_ += '/';
     report_ << "Ghost directory: " << dir_ << "\n";
+    reported_ = !options_.brief;
     if (!lintConfiguration(dir_, config_, findings_, report_)) {
       report_ << "\nA load would fail: the module cannot start without its configuration.\n";
       return finish();
@@ -78,11 +79,11 @@ class Checker {
  private:
   int finish() {
     if (!findings_.all().empty()) {
-      report_ << "\nFindings\n";
+      if (reported_) out_ << "\nFindings\n";
       findings_.print(out_);
     }
     const std::size_t errors = findings_.errors(), warnings = findings_.warnings();
-    if (!options_.brief) out_ << "\n";
+    if (reported_) out_ << "\n";
     if (errors == 0 && warnings == 0) {
       out_ << "No problems found.\n";
       return 0;
@@ -253,6 +254,7 @@ class Checker {
   std::ostream& report_;
   ZelkaConfig config_;
   Findings findings_;
+  bool reported_ = false;  // the report above the findings was written
 };
 
 }  // namespace

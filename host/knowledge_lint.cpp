@@ -464,7 +464,7 @@ class ScriptWalker {
     for (std::size_t offset : issues.unclosedQuotes) {
       error(lineAt(offset), "a double quote is never closed: the rest of the text is shown "
                             "as written; close it, or write \\\" for a quote character",
-            u"\"");
+            u"");
     }
     for (std::size_t offset : issues.unclosedGroups) {
       const char16_t bracket = offset < text_.size() ? text_[offset] : u'(';
@@ -472,8 +472,7 @@ class ScriptWalker {
       error(lineAt(offset), "\"" + display(std::u16string(1, bracket)) +
                                 "\" is never closed: its element is lost; close it with \"" +
                                 display(std::u16string(1, closing)) + "\"",
-            offset < text_.size() ? std::u16string_view(&text_[offset], 1)
-                                  : std::u16string_view());
+            u"");
     }
     walk(elements);
     if (isConditional) {
@@ -486,7 +485,7 @@ class ScriptWalker {
           shownCondition.pop_back();
         }
         error(firstLine_, "the condition \"" + shortened(display(std::string_view(shownCondition))) +
-                              "\" is not a formula: " + describeFormulaProblem(syntax),
+                              "\" is not a formula: " + display(std::string_view(describeFormulaProblem(syntax))),
               u"");
       }
     }
@@ -574,6 +573,8 @@ class ScriptWalker {
                       std::size_t line) {
     const std::string shown = display(head);
     const std::string formula = placeholderText(element.arguments);
+    // A group left open is reported as such; its formula is whatever the rest of the text is.
+    if (!formula.empty() && formula.back() != ')') return;
     const FormulaSyntax syntax = checkFormulaSyntax(formula);
     if (syntax.ok()) return;
     if (element.arguments.empty()) {
@@ -581,7 +582,7 @@ class ScriptWalker {
       return;
     }
     error(line, "the condition of " + shown + " is not a formula: " +
-                    describeFormulaProblem(syntax), head);
+                    display(std::string_view(describeFormulaProblem(syntax))), head);
   }
 
   void checkFormulaBody(const ScriptElement& element, const std::u16string& head,
@@ -598,7 +599,7 @@ class ScriptWalker {
     const FormulaSyntax syntax = checkFormulaSyntax(items[0]);
     if (syntax.ok() || syntax.problem == FormulaProblem::kEmpty) return;
     error(line, "the formula of " + shown + " is not a formula: " +
-                    describeFormulaProblem(syntax), head);
+                    display(std::string_view(describeFormulaProblem(syntax))), head);
   }
 
   // The text of a list with each meta element standing as one operand, as a formula sees it

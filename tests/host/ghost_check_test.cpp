@@ -72,14 +72,14 @@ class GhostCheckTest : public ::testing::Test {
   TempDir work;
 };
 
-TEST_F(GhostCheckTest, ReportsEveryFileWithItsReasonAndChangesNothing) {
+TEST_F(GhostCheckTest, ReportsWhatALoadReadsThenTheFindingsAndChangesNothing) {
   const auto before = snapshot(ghost.dir());
   HostResult run = check();
   EXPECT_EQ(snapshot(ghost.dir()), before);
   EXPECT_EQ(run.status, 1);
 
+  // What a load reads, then the findings in file order, then the count.
   const std::string expected[] = {
-      // The configuration, defaults marked.
       "  ghost_name          エミリ      \n",
       "  ghost_id            zelka       (default)\n",
       "  think_wait          5           (default)\n",
@@ -89,64 +89,104 @@ TEST_F(GhostCheckTest, ReportsEveryFileWithItsReasonAndChangesNothing) {
       "  category me         果物        \n",
       "  category mt         技          (default)\n",
       "  event rename: name=\"OnBoot\" rename=\"OnStart\"\n",
-      "  ! event rename <Rename> lacks rename: the load skips it\n",
       "  reference separation: none\n",
-      // Knowledge files, read or rejected and why.
       "  good.tlk: read, 2 blocks, 3 entries\n",
-      "  ! broken.tlk: header: the first line is \"[ZELKA KNOWLEDGE 1.0]\", not "
-      "[ZELKA KNOWLEDGE 2.0]\n",
-      "  ! bom.tlk: header: the file begins with a UTF-8 byte order mark",
-      "  open.tlk: read, 1 block, 1 entry\n"
-      "  ! open.tlk: 1 brace left open at the end of the file: the unclosed block is lost\n",
-      "  ! bytes.tlk: line 4: byte 0x85 at column 11 is not Shift_JIS; the line is lost from "
-      "there on\n",
-      "  ! named.tlc: header: the file is plain text but named .tlc",
-      "  ! empty.tlk: the file is empty\n",
-      // Entries per token, across all files.
+      "  broken.tlk: rejected\n",
+      "  open.tlk: read, 1 block, 1 entry\n",
       "Entries per token (4 tokens, 5 entries)\n",
       "  OnBoot                          2\n",
-      "  OnOpen                          1\n",
-      // Dictionaries.
       "  words.mem: 1 categories, 2 word groups, 3 words; imported and moved to learned/ at "
       "the next load\n",
-      "  ! wrong.mem: the file is empty, unreadable or its first line is not [ZELKA DICTIONARY]",
-      // Learned stores, counted read-only.
       "  bind.xml: 3 Bind nodes\n",
       "  index.xml: 2 words (3 aliases)\n",
-      "  journal.xml: missing (the next load creates it)\n",
       "  neuron.xml: does not parse (the next load sets it aside and starts afresh)\n",
       "  reflex.txt: 2 variables\n",
-      "9 problems found (marked !).\n",
+      "\nFindings\n"
+      "zelkaconf.xml:8: error: <Rename> lacks rename: a load skips it\n",
+      "vender/broken.tlk:1: error: the first line is \"[ZELKA KNOWLEDGE 1.0]\", not "
+      "[ZELKA KNOWLEDGE 2.0]; the file is not read\n",
+      "vender/bom.tlk:1: error: the file begins with a UTF-8 byte order mark",
+      "vender/open.tlk:6: error: this block's \"{\" is never closed: the block and everything "
+      "after it is lost; a \"}\" is missing at its end\n",
+      "vender/bytes.tlk:4:11: error: byte 0x85 is not Shift_JIS: the line is lost from there on\n",
+      "vender/named.tlc:1: error: the file is plain text but named .tlc",
+      "vender/empty.tlk: error: the file is empty\n",
+      // OnBoot is renamed to OnStart, so its talk never runs.
+      "vender/good.tlk:2: warning: zelkaconf.xml renames OnBoot to OnStart",
+      "vender/wrong.mem:1: error: the file is empty, unreadable or its first line is not exactly "
+      "[ZELKA DICTIONARY]",
+      "_learning/neuron.xml: error: the store cannot be read",
+      "\n9 errors, 3 warnings.\n",
   };
   for (const std::string& line : expected) {
     EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n---\n" << run.out;
   }
 }
 
-TEST(GhostCheckFailureTest, MissingOrBrokenConfigurationMeansTheLoadWouldFail) {
+// Input a linter must survive: each gives a clear finding, never a crash.
+TEST(GhostCheckFailureTest, BadInputGivesAFindingAndNoCrash) {
   TempDir work;
   TempGhost noConfig("");
   HostResult missing = runHostProcess(work.path(), "check " + quoted(noConfig.dir()));
   EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.out.find("  ! the file is missing\n"), std::string::npos) << missing.out;
+  EXPECT_NE(missing.out.find("zelkaconf.xml: error: the file is missing"), std::string::npos)
+      << missing.out;
   EXPECT_NE(missing.out.find("A load would fail"), std::string::npos);
 
-  TempGhost broken("<ZelkaConfiguration><GhostProfile");
-  HostResult unreadable = runHostProcess(work.path(), "check " + quoted(broken.dir()));
+  TempGhost notXml(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+  HostResult unreadable = runHostProcess(work.path(), "check --brief " + quoted(notXml.dir()));
   EXPECT_EQ(unreadable.status, 1);
-  EXPECT_NE(unreadable.out.find("  ! the file cannot be read as XML"), std::string::npos);
+  EXPECT_NE(unreadable.out.find("zelkaconf.xml"), std::string::npos) << unreadable.out;
+  EXPECT_NE(unreadable.out.find(": error: "), std::string::npos) << unreadable.out;
 
   HostResult nowhere = runHostProcess(work.path(), "check " + quoted(work.file("nowhere")));
   EXPECT_EQ(nowhere.status, 1);
-  EXPECT_EQ(nowhere.out, "zelka-host: no ghost directory at " + work.file("nowhere") + "\n");
+  EXPECT_EQ(nowhere.out, work.file("nowhere") + ": error: no such ghost directory\n"
+                         "1 error, 0 warnings.\n");
+
+  // The ghost folder given is a file.
+  testing::HostGhost g;
+  HostResult file = runHostProcess(work.path(), "check " + quoted(g.ghost.path("zelkaconf.xml")));
+  EXPECT_EQ(file.status, 1);
+  EXPECT_NE(file.out.find("zelkaconf.xml: error: a file, not a ghost directory"),
+            std::string::npos) << file.out;
+
+  // A knowledge file of binary garbage (after a valid header too), and a 10 MB one.
+  std::string garbage;
+  for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 131 + 7) % 256);
+  g.ghost.write("vender/garbage.tlk", garbage);
+  g.ghost.write("vender/garbage2.tlk", "[ZELKA KNOWLEDGE 2.0]\n" + garbage);
+  std::string big = "[ZELKA KNOWLEDGE 2.0]\n";
+  while (big.size() < 10u << 20) {
+    big += "{\ntoken: OnBig\nscript: \\0[0]%rand[9]" + std::string(200, 'a') + "\n}\n";
+  }
+  g.ghost.write("vender/big.tlk", big);
+  HostResult bad = runHostProcess(g.work.path(), "check --brief " + quoted(g.dir()));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.out.find("vender/garbage.tlk:1: error: the first line is not Shift_JIS text"),
+            std::string::npos) << bad.out.substr(0, 4000);
+  EXPECT_NE(bad.out.find("vender/garbage2.tlk:"), std::string::npos);
+  EXPECT_NE(bad.out.find("more lines hold bytes that are not Shift_JIS"), std::string::npos);
+  EXPECT_NE(bad.out.find("vender/big.tlk:2: warning: no event or %token call is named OnBig"),
+            std::string::npos);
 }
 
-TEST(GhostCheckFailureTest, AGhostWithoutProblemsPasses) {
+TEST(GhostCheckFailureTest, ASoundGhostPassesAndWarningsAloneExitZeroUnlessStrict) {
   testing::HostGhost g;
+  g.ghost.write("vender/talk.tlk", testing::hostGhostTalk() +
+                                       sjis("{\ntoken: OnEchoo\nscript: a\n}\n"));
   HostResult run = runHostProcess(g.work.path(), "check " + quoted(g.dir()));
   EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_NE(run.out.find("No problems found.\n"), std::string::npos);
-  EXPECT_NE(run.out.find("  bind.xml: missing (the next load creates it)\n"), std::string::npos);
+  EXPECT_NE(run.out.find("vender/talk.tlk:30: warning: no event or %token call is named OnEchoo"),
+            std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("0 errors, 2 warnings.\n"), std::string::npos) << run.out;
+  HostResult strict = runHostProcess(g.work.path(), "check --strict " + quoted(g.dir()));
+  EXPECT_EQ(strict.status, 1);
+
+  HostResult sample = runHostProcess(
+      g.work.path(), "check --brief " + quoted(std::string(ZELKA_SOURCE_DIR) + "/ghost/sample"));
+  EXPECT_EQ(sample.status, 0) << sample.out;
+  EXPECT_EQ(sample.out, "No problems found.\n");
 }
 
 }  // namespace

@@ -28,12 +28,15 @@
 #include "platform/text_codec.h"
 #include "script/knowledge_file.h"
 #include "shiori/ghost_fixture.h"
+#include "support/guide_blocks.h"
 
 namespace zelka {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::CurrentDirectory;
+using testing::GuideBlock;
+using testing::guideBlocks;
 using testing::TempGhost;
 
 const fs::path kSampleDir = fs::path(ZELKA_SOURCE_DIR) / "ghost" / "sample";
@@ -561,36 +564,6 @@ struct GuideExample {
   std::optional<std::string> pattern;
   int line = 0;
 };
-
-struct GuideBlock {
-  std::string language;
-  std::string text;
-  int line = 0;
-};
-
-std::vector<GuideBlock> guideBlocks(const std::string& guide) {
-  std::vector<GuideBlock> blocks;
-  std::istringstream in(guide);
-  std::string line;
-  int number = 0;
-  GuideBlock* open = nullptr;
-  while (std::getline(in, line)) {
-    ++number;
-    if (open == nullptr && line.starts_with("```") && line.size() > 3) {
-      blocks.push_back({line.substr(3), std::string(), number});
-      open = &blocks.back();
-    } else if (open != nullptr && line.starts_with("```")) {
-      open = nullptr;
-    } else if (open != nullptr) {
-      open->text += line + "\n";
-    } else if (line.starts_with("```")) {
-      blocks.push_back({std::string(), std::string(), number});  // a plain block
-      while (std::getline(in, line) && !line.starts_with("```")) ++number;
-      ++number;
-    }
-  }
-  return blocks;
-}
 
 // Within a zelka-script block every line is a script, and a line beginning with "→" (the talk
 // it gives) or "≈" (a regular expression the talk matches) belongs to the script above it.
