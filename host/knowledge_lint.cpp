@@ -678,8 +678,10 @@ void KnowledgeLint::checkEntries() {
     if (renamed != event.name) renamedAway[std::string(event.name)] = renamed;
     if (event.constant) constant.insert(renamed);
   }
-  std::vector<std::string> candidates(raised.begin(), raised.end());
-  for (const std::string& token : called) candidates.push_back(token);
+  std::vector<std::string> shown;
+  for (const std::string& name : raised) shown.push_back(display(name));
+  for (const std::string& token : called) shown.push_back(display(token));
+  std::map<std::string, std::optional<std::string>> suggestions;  // by token, once each
 
   blocksSeen.clear();
   for (const auto& [key, entry] : base_) {
@@ -707,9 +709,11 @@ void KnowledgeLint::checkEntries() {
       continue;
     }
     if (raised.count(key) || isCalled) continue;
-    std::vector<std::string> shown;
-    for (const std::string& candidate : candidates) shown.push_back(display(candidate));
-    const std::optional<std::string> meant = closestName(token, shown);
+    const auto remembered = suggestions.find(token);
+    const std::optional<std::string> meant =
+        remembered != suggestions.end()
+            ? remembered->second
+            : suggestions.emplace(token, closestName(token, shown)).first->second;
     findings_.warning(info.relative, entry.blockLine,
                       meant ? "no event or %token call is named " + token + "; did you mean " +
                                   *meant + "?"
