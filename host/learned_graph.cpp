@@ -319,7 +319,7 @@ int runGraph(int argc, char** argv, std::ostream& out, std::ostream& err) {
     return 1;
   }
   ZelkaConfig config(toWide(ghost));
-  std::string name = utf16ToUtf8(config.profile(u"ghost_name"));
+  std::string name = labelText(config.profile(u"ghost_name"));
   if (name.empty()) name = "the ghost";
   std::string title = "What " + name + " has learned";
   if (!options.root.empty()) title += " around " + displayText(options.root);

@@ -309,7 +309,7 @@ bool readSnapshot(const std::string& path, Snapshot& snapshot, std::string& erro
 
 void printLearned(const LearnedKnowledge& k, const LearnedReportOptions& options,
                   std::ostream& out) {
-  out << "What the ghost has learned, from " << k.learningDirectory();
+  out << "What " << options.ghostName << " has learned, from " << k.learningDirectory();
   if (auto saved = k.savedAt()) out << " (saved " << localTime(*saved) << ")";
   out << ":\n";
   std::size_t categories = 0;
@@ -443,7 +443,8 @@ bool printLearnedSince(const LearnedKnowledge& k, const std::string& snapshotPat
   return true;
 }
 
-void printSavedLearned(const std::string& learningDirectory, std::ostream& out) {
+void printSavedLearned(const std::string& learningDirectory, const std::string& ghostName,
+                       std::ostream& out) {
   const LearnedKnowledge knowledge = LearnedKnowledge::read(learningDirectory);
   out << "(from the ghost's files";
   if (auto saved = knowledge.savedAt()) {
@@ -458,7 +459,9 @@ void printSavedLearned(const std::string& learningDirectory, std::ostream& out) 
   }
   out << ": what the ghost learned after that\n"
          " shows once it saves again, at the latest when it is closed)\n";
-  printLearned(knowledge, LearnedReportOptions{}, out);
+  LearnedReportOptions options;
+  options.ghostName = ghostName;
+  printLearned(knowledge, options, out);
 }
 
 std::string learningDirectoryOfGhost(const std::string& ghostDirectory) {
@@ -508,6 +511,8 @@ int runLearned(int argc, char** argv, std::ostream& out, std::ostream& err) {
     err << "zelka-host: " << ghost << " has no zelkaconf.xml; is it a ghost directory?\n";
     return 1;
   }
+  const std::string name = displayText(ZelkaConfig(toWide(ghost)).profile(u"ghost_name"));
+  if (!name.empty()) options.ghostName = name;
   const LearnedKnowledge knowledge = LearnedKnowledge::read(learningDirectoryOfGhost(ghost));
   printLearned(knowledge, options, out);
   std::string problem;

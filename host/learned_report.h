@@ -23,6 +23,7 @@ namespace zelka::host {
 
 struct LearnedReportOptions {
   std::size_t limit = 20;  // entries per list (members of a category, concepts, ...); 0: all
+  std::string ghostName = "the ghost";  // UTF-8, for the heading
 };
 
 // The report, from the heading to the variables.
@@ -42,7 +43,8 @@ bool printLearnedSince(const LearnedKnowledge& knowledge, const std::string& sna
 // :learned in a session: the report of what the running ghost's files hold, after a note that
 // says when they were saved (the module writes them when it is unloaded, and when it saves on
 // its own: what it learned since is not in them yet).
-void printSavedLearned(const std::string& learningDirectory, std::ostream& out);
+void printSavedLearned(const std::string& learningDirectory, const std::string& ghostName,
+                       std::ostream& out);
 
 // zelka-host learned [--limit N] [--since SNAPSHOT] [--save-snapshot FILE] GHOST_DIR
 // (argv[1] is "learned"). Answers the exit status.

@@ -171,7 +171,9 @@ int runSession(Arguments& args, bool interactive) {
   }
 
   // :learned reads the files: the module saves them itself and offers the host no way to ask.
-  args.session.showLearned = [learning](std::ostream& out) { printSavedLearned(learning, out); };
+  args.session.showLearned = [learning, name = style.mainName](std::ostream& out) {
+    printSavedLearned(learning, name, out);
+  };
   Session session([&](const std::string& text) { return module.request(text); }, std::cout,
                   std::cerr, args.session);
   session.start();
