@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds Zelka and plays a short session with the sample ghost, printing its talk readably.
+# Builds Zelka and plays a short session with the sample ghost, printing its talk readably,
+# then shows what the ghost learned, in words and as a picture.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/ensure-packages.sh
+echo "== Building the module and zelka-host (a few minutes on a fresh machine)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)"
+# Only what this script runs: ./test.sh builds the tests and benchmarks.
+cmake --build build -j "$(nproc)" --target zelka zelka-host
 
 # The session runs on a fresh copy of the sample ghost, so what it learns stays out of the
 # sources (and every run starts from the same ghost).
@@ -13,6 +16,18 @@ rm -rf "$session"
 mkdir -p "$session"
 cp -R ghost/sample "$session/ghost"
 
+echo
 echo "== zelka-host --play ghost/sample-session.play $session/ghost"
-(cd "$session" && ../zelka-host --play ../../ghost/sample-session.play --stats \
+echo "   (lines after > are what the host sends, # lines explain them; the ghost speaks Japanese)"
+(cd "$session" && ../zelka-host --play ../../ghost/sample-session.play --comments --stats \
   --names "ミナ,クロ" ghost)
+
+echo
+echo "== zelka-host learned --limit 5 $session/ghost"
+build/zelka-host learned --limit 5 "$session/ghost"
+
+picture=build/sample-learned.svg
+echo
+echo "== zelka-host graph $session/ghost -o $picture"
+build/zelka-host graph "$session/ghost" -o "$picture"
+echo "The picture of what the ghost learned is $(pwd)/$picture: open it in a web browser."

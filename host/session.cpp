@@ -67,6 +67,10 @@ int Session::run(std::istream& in, InputMode mode, const std::string& sourceName
     const bool quiet = command && (command->kind == CommandKind::kEmpty ||
                                    command->kind == CommandKind::kComment);
     if (mode == InputMode::kPlay && !quiet) out_ << "> " << utf8ForDisplay(*line) << "\n";
+    if (mode == InputMode::kPlay && options_.showComments && command &&
+        command->kind == CommandKind::kComment) {
+      out_ << utf8ForDisplay(*line) << "\n";
+    }
     if (!command) {
       fail(error);
       continue;
@@ -95,6 +99,13 @@ void Session::execute(const Command& command, Input& input) {
     case CommandKind::kRaw: sendRaw(input); break;
     case CommandKind::kSender: setSender(command.text); break;
     case CommandKind::kHelp: out_ << commandHelp(); break;
+    case CommandKind::kLearned:
+      if (options_.showLearned) {
+        options_.showLearned(out_);
+      } else {
+        fail(":learned is not available here");
+      }
+      break;
   }
 }
 

@@ -23,7 +23,10 @@ struct SessionOptions {
   std::string sender = "User";   // UTF-8
   bool raw = false;              // print responses exactly as received
   bool boot = true;              // raise OnBoot at the start and OnClose at the end
+  bool showComments = false;     // a play file's # comments are printed in the transcript
   TalkStyle style;               // names and colour of the rendered talk
+  // Prints what the ghost has learned (:learned); unset, the command says it is not available.
+  std::function<void(std::ostream&)> showLearned;
 };
 
 enum class InputMode {

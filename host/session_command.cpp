@@ -98,6 +98,7 @@ std::optional<Command> parseCommand(std::string_view line, std::string& error) {
   if (name == "sender") return needText(CommandKind::kSender, "a name");
   if (name == "raw") return noArguments(CommandKind::kRaw);
   if (name == "help") return noArguments(CommandKind::kHelp);
+  if (name == "learned") return noArguments(CommandKind::kLearned);
   if (name == "quit") return noArguments(CommandKind::kQuit);
 
   const bool known = name == "event" || name == "tick" || name == "touch";
@@ -154,6 +155,7 @@ std::string commandHelp() {
          "  :string ID                   ask for a resource string (GET String)\n"
          "  :raw                         send a raw request typed up to an empty line\n"
          "  :sender NAME                 who speaks the plain lines (now and later)\n"
+         "  :learned                     what the ghost has learned, as last saved to its files\n"
          "  :help                        this list\n"
          "  :quit                        close the ghost and save what it learned\n"
          "A line beginning with # is a comment; begin a sentence with :: to start it with ':'.\n";

@@ -21,6 +21,7 @@ enum class CommandKind {
   kString,    // :string ID
   kRaw,       // :raw, followed by a request up to an empty line
   kSender,    // :sender NAME
+  kLearned,   // :learned
   kHelp,      // :help
   kQuit,      // :quit
 };

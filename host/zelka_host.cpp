@@ -17,6 +17,8 @@
 #include "config/zelka_config.h"
 #include "ghost_check.h"
 #include "knowledge_tools.h"
+#include "learned_graph.h"
+#include "learned_report.h"
 #include "module_client.h"
 #include "pipe_session.h"
 #include "platform/text_codec.h"
@@ -39,6 +41,10 @@ void printUsage(std::ostream& out) {
          "       zelka-host check [--brief] [--strict] GHOST_DIR\n"
          "                                               lint the ghost: what a load would read and\n"
          "                                               every mistake found (changes nothing)\n"
+         "       zelka-host learned [--limit N] [--since SNAPSHOT] [--save-snapshot FILE] GHOST_DIR\n"
+         "                                               what the ghost has learned, in words\n"
+         "       zelka-host graph GHOST_DIR -o FILE.svg [--root WORD] [--depth N] [--max-nodes N]\n"
+         "                        [--words N]            the same as a picture\n"
          "       zelka-host render [--names MAIN[,PARTNER]] [FILE]\n"
          "                                               show talk text (Shift_JIS, one talk a line)\n"
          "                                               as a session shows it\n"
@@ -51,6 +57,7 @@ void printUsage(std::ostream& out) {
          "                     ghost_name, and Partner)\n"
          "  --raw              print responses exactly as received\n"
          "  --no-boot          neither OnBoot at the start nor OnClose at the end\n"
+         "  --comments         print the play file's # comments in the transcript\n"
          "  --stats            print the size of the learned stores before loading and after\n"
          "                     unloading\n"
          "  --color, --no-color  dim tags and notes (default: when stdout is a terminal)\n"
@@ -163,6 +170,10 @@ int runSession(Arguments& args, bool interactive) {
               << "; :help lists the commands, :quit saves and leaves\n";
   }
 
+  // :learned reads the files: the module saves them itself and offers the host no way to ask.
+  args.session.showLearned = [learning, name = style.mainName](std::ostream& out) {
+    printSavedLearned(learning, name, out);
+  };
   Session session([&](const std::string& text) { return module.request(text); }, std::cout,
                   std::cerr, args.session);
   session.start();
@@ -282,6 +293,8 @@ int main(int argc, char** argv) {
     if (first == "check" || first == "scramble" || first == "unscramble" || first == "render") {
       return runTool(argc, argv);
     }
+    if (first == "learned") return runLearned(argc, argv, std::cout, std::cerr);
+    if (first == "graph") return runGraph(argc, argv, std::cout, std::cerr);
   }
 
   Arguments args;
@@ -296,6 +309,8 @@ int main(int argc, char** argv) {
       args.session.raw = true;
     } else if (arg == "--no-boot") {
       args.session.boot = false;
+    } else if (arg == "--comments") {
+      args.session.showComments = true;
     } else if (arg == "--stats") {
       args.stats = true;
     } else if (arg == "--color") {

@@ -137,7 +137,11 @@ bool VariableTable::loadVariables(const std::string& path) {
   removeLeftoverTemporaries(path);
   std::optional<std::string> content = readFile(path);
   if (!content) return false;
-  const std::string_view text(*content);
+  readVariables(*content);
+  return true;
+}
+
+void VariableTable::readVariables(std::string_view text) {
   std::size_t pos = 0;
   while (pos < text.size()) {
     std::size_t end = text.find('\n', pos);
@@ -159,7 +163,6 @@ bool VariableTable::loadVariables(const std::string& path) {
     if (!fitEntry(name, value)) continue;
     store(name, std::move(value));
   }
-  return true;
 }
 
 }  // namespace zelka

@@ -45,6 +45,8 @@ class VariableTable {
   // not in the file stay. False (table unchanged) when the file cannot be read. Temporary
   // files an interrupted save left beside the file are removed first.
   bool loadVariables(const std::string& path);
+  // The same reading of a variable file's text already in memory; touches no file.
+  void readVariables(std::string_view text);
 
   const Map& entries() const { return vars_; }
 

@@ -1,8 +1,10 @@
 #include "stores/neuron_network.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/clock.h"
+#include "util/number_text.h"
 
 namespace zelka {
 namespace {
@@ -71,6 +73,17 @@ std::u16string Neuron::firstExpression() const {
   return first.attribute(kName).value_or(std::u16string());
 }
 
+std::vector<std::u16string> Neuron::expressions() const {
+  std::vector<std::u16string> texts;
+  if (element_.empty()) return texts;
+  XmlNode expressions = element_.findChild(kExpressions);
+  for (XmlNode e = expressions.firstChild(); !e.empty(); e = e.nextSibling()) {
+    if (e.tagName() != kExpression) continue;
+    if (std::optional<std::u16string> text = e.attribute(kName)) texts.push_back(std::move(*text));
+  }
+  return texts;
+}
+
 int Neuron::addExpressions(const std::vector<std::u16string>& texts) {
   if (element_.empty()) return 0;
   XmlNode expressions = element_.findChild(kExpressions);
@@ -119,6 +132,20 @@ int Neuron::collectLinks(int direction, int kind, std::set<std::u16string>& out)
     }
   }
   return visited;
+}
+
+std::vector<Neuron::Link> Neuron::links(int direction, int kind) const {
+  std::vector<Link> found;
+  if (element_.empty()) return found;
+  XmlNode group = element_.findChild(directionName(direction)).findChild(groupName(kind));
+  for (XmlNode s = group.firstChild(); !s.empty(); s = s.nextSibling()) {
+    if (s.tagName() != kSynapse) continue;
+    std::optional<std::u16string> target = s.attribute(kName);
+    if (!target || target->empty()) continue;
+    double distance = parseDoublePrefix(s.attribute(kDistance).value_or(std::u16string()));
+    found.push_back({std::move(*target), std::isfinite(distance) ? distance : 0.0});
+  }
+  return found;
 }
 
 NeuronNetwork::~NeuronNetwork() { saveOnDestruction(); }

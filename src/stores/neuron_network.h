@@ -38,6 +38,8 @@ class Neuron {
 
   std::u16string name() const;             // the id
   std::u16string firstExpression() const;  // the display expression, or empty
+  // Every expression, newest first (the display expression first); a nameless one is skipped.
+  std::vector<std::u16string> expressions() const;
 
   // Puts the texts at the front of the expressions in list order; an existing expression of
   // the same text is moved, never duplicated. Answers the number inserted.
@@ -50,6 +52,14 @@ class Neuron {
   // Inserts the target id of every link of the group into out (creating the empty group when
   // it is missing) and answers the number of links visited.
   int collectLinks(int direction, int kind, std::set<std::u16string>& out);
+
+  struct Link {
+    std::u16string target;  // the target neuron's id
+    double distance;        // as stored; missing, unreadable or not finite reads as 0
+  };
+  // The links of the group in document order, for reading only: a missing group is not
+  // created and nothing is written back. A link without a target is skipped.
+  std::vector<Link> links(int direction, int kind) const;
 
  private:
   XmlNode element_;

@@ -153,6 +153,24 @@ XmlOpenResult XmlDocument::openFromText(std::string_view bytes) {
   return XmlOpenResult::Loaded;
 }
 
+XmlOpenResult XmlDocument::openReadOnly(const std::u16string& path) {
+  impl_->reset();
+  impl_->openProblem = {};
+  XmlOpenResult result = XmlOpenResult::Failed;
+  auto narrow = narrowPath(path);
+  if (!narrow || !fileExists(*narrow)) {
+    impl_->openProblem.reason = "there is no such file";
+  } else if (auto bytes = readFile(*narrow)) {
+    result = openFromText(*bytes);
+  } else {
+    impl_->openProblem.reason = "the file cannot be read";
+  }
+  impl_->readOnly = true;
+  return result;
+}
+
+bool XmlDocument::readOnly() const { return impl_->readOnly; }
+
 const XmlOpenProblem& XmlDocument::openProblem() const { return impl_->openProblem; }
 
 namespace {
@@ -213,7 +231,7 @@ std::string XmlDocument::serialize() const {
 }
 
 bool XmlDocument::save(const std::optional<std::u16string>& path) {
-  if (!impl_->hasDocument) return false;
+  if (!impl_->hasDocument || impl_->readOnly) return false;
   const std::u16string& target = path ? *path : impl_->boundPath;
   if (target.empty()) return false;
   auto narrow = narrowPath(target);

@@ -51,6 +51,12 @@ class XmlDocument {
                      BrokenFilePolicy policy = BrokenFilePolicy::KeepAside);
   // Same, from text already in memory (tests and tools); the document is bound to no file.
   XmlOpenResult openFromText(std::string_view bytes);
+  // Reads the file for looking only (tools that report what a ghost learned): Loaded, or
+  // Failed for a file that is missing, unreadable or broken, which is left exactly as it is
+  // (nothing created, moved aside or cleaned up). The document then refuses every save, to a
+  // path too, and so the one a store makes when it is destroyed, until it is opened again.
+  XmlOpenResult openReadOnly(const std::u16string& path);
+  bool readOnly() const;
   // Why the last open did not load an existing file, and where it was kept aside.
   const XmlOpenProblem& openProblem() const;
 

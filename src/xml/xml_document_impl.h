@@ -18,6 +18,7 @@ struct XmlDocumentImpl {
   std::string buffer;  // parsed in place: pugixml's strings point into it
   bool hasDocument = false;
   std::u16string boundPath;
+  bool readOnly = false;  // opened with openReadOnly: every save is refused
   ChildIndexes indexes;
   XmlOpenProblem openProblem;  // of the last open; not cleared by reset
 
@@ -31,6 +32,7 @@ struct XmlDocumentImpl {
     buffer.shrink_to_fit();
     hasDocument = false;
     boundPath.clear();
+    readOnly = false;
     indexes.clear();
   }
 };
