@@ -272,6 +272,13 @@ std::string ScriptEngine::stripScriptQuotes(std::string_view text) {
       out += text[++i];
       continue;
     }
+    // A doubled backslash is the host's literal backslash and passes whole, so that its
+    // second half never turns a following quote into a shown one.
+    if (c == '\\' && i + 1 < text.size() && text[i + 1] == '\\') {
+      out += text[i];
+      out += text[++i];
+      continue;
+    }
     if (c == '\\' && i + 1 < text.size() && text[i + 1] == '"') {
       out += '"';
       ++i;
