@@ -110,6 +110,7 @@ bool ScriptEngine::runScript(std::string_view script, std::string& out) {
 
 bool ScriptEngine::runScriptImpl(std::string_view script, std::string& out) {
   spend();
+  spendText(script.size());
   const std::u16string wide = toWide(script);
   std::vector<ScriptElement> list;
   parseScript(wide, &list);
@@ -157,6 +158,7 @@ int ScriptEngine::expandList(const std::vector<ScriptElement>& list, std::string
     } else {
       text = toNarrow(element.text);
     }
+    spendText(text.size());
     out += text;
     if (runLevel_.logsSelection()) {
       log_.write("lexical analysis result: ");
