@@ -3,9 +3,19 @@
 // conditional chain over a variable, rand, a formula over a variable, scope tags) through
 // ScriptEngine::runScript. Reported: the time of one expansion (median of the repetitions;
 // target below 50 microseconds) and the script's size.
+//
+// A runaway script: the script fuzz target's finding script-slow-187.bin (random bytes around
+// %rand, host tags, calls and unbalanced brackets) on that target's own fixture, at run level
+// 0 and at the fixture's level 4 (every diagnostic line). Reported: CPU time of one expansion
+// (target below 50 ms for any script of up to 4 KB) and the bytes it wrote to the log.
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+
+#include "script_fixture.h"
 
 #include "platform/text_codec.h"
 #include "script/script_engine.h"
@@ -56,6 +66,30 @@ void BM_RunTalkScript(benchmark::State& state) {
 }
 BENCHMARK(BM_RunTalkScript)->Unit(benchmark::kMicrosecond)->Repetitions(10)
     ->ReportAggregatesOnly(true);
+
+void BM_RunawayScript(benchmark::State& state) {
+  const std::string path = std::string(ZELKA_SOURCE_DIR) + "/fuzz/regressions/script/script-slow-187.bin";
+  std::ifstream in(path, std::ios::binary);
+  const std::string script(std::istreambuf_iterator<char>(in), {});
+  if (script.empty()) {
+    state.SkipWithError("finding not found");
+    return;
+  }
+  const int runLevel = static_cast<int>(state.range(0));
+  zelka::fuzz::ScriptFixture fixture;
+  std::uintmax_t logBytes = 0;
+  for (auto _ : state) {
+    fixture.log().open(fixture.logPath());
+    fixture.log().flush();
+    const std::uintmax_t before = std::filesystem::file_size(fixture.logPath());
+    benchmark::DoNotOptimize(fixture.runScript(script, runLevel));
+    logBytes = std::filesystem::file_size(fixture.logPath()) - before;
+  }
+  state.counters["script_bytes"] = static_cast<double>(script.size());
+  state.counters["log_bytes"] = static_cast<double>(logBytes);
+}
+BENCHMARK(BM_RunawayScript)->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()
+    ->Repetitions(3)->ReportAggregatesOnly(true);
 
 }  // namespace
 

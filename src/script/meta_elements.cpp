@@ -418,6 +418,7 @@ int MetaElementTable::commu(Call& call) {
   std::string security;
   call.variables().getVariable("__Security_level", security);
   stripEnclosing(security, '"', '"');
+  security = undoubleBackslashes(security);   // published with doubled backslashes
   std::deque<std::u16string> fresh;
   e.queries_->thinkNow(std::u16string(kKernelSender), toWide(security), toWide(call.body), fresh);
   const int phase = e.queries_->acceptThinking(kThinkReady);

@@ -110,6 +110,7 @@ bool ScriptEngine::runScript(std::string_view script, std::string& out) {
 
 bool ScriptEngine::runScriptImpl(std::string_view script, std::string& out) {
   spend();
+  spendText(script.size());
   const std::u16string wide = toWide(script);
   std::vector<ScriptElement> list;
   parseScript(wide, &list);
@@ -157,6 +158,7 @@ int ScriptEngine::expandList(const std::vector<ScriptElement>& list, std::string
     } else {
       text = toNarrow(element.text);
     }
+    spendText(text.size());
     out += text;
     if (runLevel_.logsSelection()) {
       log_.write("lexical analysis result: ");
@@ -268,6 +270,13 @@ std::string ScriptEngine::stripScriptQuotes(std::string_view text) {
     // A two-byte character is copied whole: its trail byte may be 0x5C and must not act
     // as a backslash before a quote.
     if (isShiftJisLead(c) && i + 1 < text.size()) {
+      out += text[i];
+      out += text[++i];
+      continue;
+    }
+    // A doubled backslash is the host's literal backslash and passes whole, so that its
+    // second half never turns a following quote into a shown one.
+    if (c == '\\' && i + 1 < text.size() && text[i + 1] == '\\') {
       out += text[i];
       out += text[++i];
       continue;

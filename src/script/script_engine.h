@@ -9,9 +9,11 @@
 // talk_selection.cpp (candidates by condition, the random draw, running the chosen talk).
 //
 // Every recursion a script can drive (the rescan of results, a token talking its own token,
-// a conditional-else naming its own token) runs under one nesting bound and one work budget
-// per outermost call; past either, the element concerned yields its error report and the
-// call returns.
+// a conditional-else naming its own token) runs under one nesting bound and two budgets per
+// outermost call: one of steps (elements expanded, entries examined) and one of text (bytes
+// parsed and bytes produced, counted at every level they pass through, which is what the
+// work costs). Past any of them, the element concerned yields its error report and the call
+// returns, so that any script answers in bounded time.
 #pragma once
 
 #include <cstddef>
@@ -44,8 +46,11 @@ class ScriptEngine {
  public:
   // Nested expansions (elements, rescans, conditional-else collections) allowed at once.
   static constexpr int kMaxNesting = 100;
-  // Elements expanded and entries examined per outermost call, by default.
-  static constexpr std::size_t kDefaultWorkBudget = 1'000'000;
+  // Elements expanded and entries examined per outermost call, by default, and bytes parsed
+  // and produced: far above what any authored talk needs, low enough that a runaway script
+  // ends within a few tens of milliseconds.
+  static constexpr std::size_t kDefaultWorkBudget = 50'000;
+  static constexpr std::size_t kDefaultTextBudget = 1 << 20;
 
   ScriptEngine(FormulaEvaluator& evaluator, KnowledgeBase& knowledge, EventContext& event,
                Mt19937& random, LogSink& log);
@@ -56,6 +61,7 @@ class ScriptEngine {
   // The clock the date elements read (seconds since the epoch); the system clock by default.
   void setClock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
   void setWorkBudget(std::size_t budget) { workBudget_ = budget; }
+  void setTextBudget(std::size_t bytes) { textBudget_ = bytes; }
 
   // ---- expansion (script_engine.cpp) ----
   // Parses and expands a script; appends the result to out. True when the result is non-empty.
@@ -106,10 +112,11 @@ class ScriptEngine {
   void logFormula();
 
   // True when another nested expansion or unit of work is not allowed.
-  bool exhausted() const { return nesting_ >= kMaxNesting || budget_ == 0; }
+  bool exhausted() const { return nesting_ >= kMaxNesting || budget_ == 0 || textLeft_ == 0; }
   void spend() {
     if (budget_ > 0) --budget_;
   }
+  void spendText(std::size_t bytes) { textLeft_ -= bytes < textLeft_ ? bytes : textLeft_; }
   // One level of the recursion the bound counts: an element's expansion, the rescan of its
   // result, a conditional-else collection.
   class Nesting {
@@ -126,10 +133,10 @@ class ScriptEngine {
   class Entry {
    public:
     explicit Entry(ScriptEngine& engine) : engine_(engine) {
-      if (engine_.entered_++ == 0) engine_.budget_ = engine_.workBudget_;
+      if (engine_.entered_++ == 0) engine_.refill();
     }
     ~Entry() {
-      if (--engine_.entered_ == 0) engine_.budget_ = engine_.workBudget_;
+      if (--engine_.entered_ == 0) engine_.refill();
     }
     bool outermost() const { return engine_.entered_ == 1; }
     Entry(const Entry&) = delete;
@@ -138,6 +145,11 @@ class ScriptEngine {
    private:
     ScriptEngine& engine_;
   };
+
+  void refill() {
+    budget_ = workBudget_;
+    textLeft_ = textBudget_;
+  }
 
   FormulaEvaluator& evaluator_;
   KnowledgeBase& knowledge_;
@@ -152,6 +164,8 @@ class ScriptEngine {
   int entered_ = 0;
   std::size_t workBudget_ = kDefaultWorkBudget;
   std::size_t budget_ = kDefaultWorkBudget;
+  std::size_t textBudget_ = kDefaultTextBudget;
+  std::size_t textLeft_ = kDefaultTextBudget;
 };
 
 // The error report an element's output becomes when it fails (code 1 or 2). With quoteTags

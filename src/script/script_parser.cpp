@@ -68,10 +68,12 @@ std::size_t parseElement(std::u16string_view text, bool inQuotes, ScriptElement&
     }
   }
 
-  const bool chainElement =
-      element.kind == u"+" || (element.kind == u"%" && element.name == u"if");
   const bool chainName =
       element.name == u"if" || element.name == u"elseif" || element.name == u"else";
+  // Only the chain's own parts take their bodies in braces: a chained name that merely starts
+  // with "else" ("elsewhere") reads its groups as any other element does.
+  const bool chainElement =
+      chainName && (element.kind == u"+" || (element.kind == u"%" && element.name == u"if"));
 
   auto finish = [&]() {
     element.text = element.kind;

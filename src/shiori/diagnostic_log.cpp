@@ -1,5 +1,6 @@
 #include "shiori/diagnostic_log.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/clock.h"
@@ -35,10 +36,17 @@ int DiagnosticLog::open(const std::string& fileName) {
     lastResult_ = -1;
     return -1;
   }
-  timeStamp();
-  write("debug_start");
-  newline();
+  writeRaw("[" + asctimeNow() + "]debug_start\n");
   return 0;
+}
+
+void DiagnosticLog::flush() {
+  if (file_ != nullptr) lastResult_ = std::fflush(file_);
+}
+
+void DiagnosticLog::beginRequest() {
+  used_ = 0;
+  cut_ = false;
 }
 
 bool DiagnosticLog::ensureOpen() {
@@ -48,8 +56,23 @@ bool DiagnosticLog::ensureOpen() {
 
 void DiagnosticLog::write(std::string_view text) {
   if (!ensureOpen()) return;
-  // The text ends at its first zero byte; every line feed is written as CR LF.
+  // The text ends at its first zero byte.
   if (auto zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
+  if (cut_) return;
+  const std::size_t stored =
+      text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+  if (stored > allowance_ - std::min(used_, allowance_)) {
+    cut_ = true;
+    writeRaw("\n[the rest of this request's log entries were cut: over " +
+             std::to_string(allowance_) + " bytes]\n");
+    return;
+  }
+  used_ += writeRaw(text);
+}
+
+std::size_t DiagnosticLog::writeRaw(std::string_view text) {
+  // Every line feed is written as CR LF.
+  std::size_t stored = 0;
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t lf = text.find('\n', start);
@@ -57,16 +80,19 @@ void DiagnosticLog::write(std::string_view text) {
     if (end > start) {
       std::size_t written = std::fwrite(text.data() + start, 1, end - start, file_);
       lastResult_ = static_cast<int>(written);
+      stored += written;
     }
     if (lf == std::string_view::npos) break;
-    lastResult_ = static_cast<int>(std::fwrite("\r\n", 1, 2, file_));
+    const std::size_t written = std::fwrite("\r\n", 1, 2, file_);
+    lastResult_ = static_cast<int>(written);
+    stored += written;
     start = lf + 1;
   }
-  std::fflush(file_);
+  return stored;
 }
 
 void DiagnosticLog::writeWide(std::u16string_view text) {
-  if (!ensureOpen()) return;
+  if (!ensureOpen() || cut_) return;
   write(toNarrow(text));
 }
 
@@ -80,9 +106,7 @@ void DiagnosticLog::timeStamp() {
 
 void DiagnosticLog::close() {
   if (file_ == nullptr) return;
-  timeStamp();
-  write("debug_end  ");
-  newline();
+  writeRaw("[" + asctimeNow() + "]debug_end  \n");
   lastResult_ = std::fclose(file_);
   file_ = nullptr;
 }

@@ -5,6 +5,7 @@
 
 #include "platform/text_codec.h"
 #include "shiori/shiori_server.h"
+#include "util/text.h"
 
 namespace zelka {
 
@@ -141,8 +142,9 @@ bool ShioriServer::otherGhostNamesHandler() {
     message_.erase("GhostEx:");
   }
   std::string here;
+  // Other ghosts' names are outside text: shown, never run (see the sentence handler).
   for (const std::string& name : names) {
-    here += name;
+    here += doubleBackslashes(name);
     here += kNameSeparator;
   }
   variables().setVariable("__Here", here);
@@ -159,7 +161,7 @@ bool ShioriServer::stringResourceHandler() {
     setStatus(400);
     return true;
   }
-  variables().setVariable("__ID", *id);
+  variables().setVariable("__ID", doubleBackslashes(*id));
   std::string event = eventRename("OnZelkaGetResource");
   beginResponse();
   eventContext().rememberedScope.clear();

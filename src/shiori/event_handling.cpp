@@ -7,6 +7,15 @@
 // references, runs the event's talk and answers 200 with it, or 204 when there is nothing to
 // say. The think thread is only started, ticked, polled and accepted from here; while a pass
 // runs, nothing here touches the bind network.
+//
+// Text from the request (the sender, the heard sentence, the references and the other headers
+// published as variables) is what another character or the user wrote, so scripts get it with
+// every backslash doubled: echoed into talk in whatever way, it reaches the host as text and
+// never as one of the host's tags. The doubling is done here, where the text enters, because
+// the doubled form then travels with the value wherever a script copies, joins or stores it;
+// at output there is no telling it from the ghost's own tags. The think pass gets the text as
+// heard, and the "To:" header the sender's name as sent.
+#include <cstdint>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,6 +27,7 @@
 #include "shiori/reference_split.h"
 #include "shiori/shiori_server.h"
 #include "util/number_text.h"
+#include "util/text.h"
 
 namespace zelka {
 
@@ -60,23 +70,23 @@ std::string firstPiece(const std::vector<std::vector<std::string>>& references,
 bool ShioriServer::sentenceHandler() {
   VariableTable& vars = variables();
 
-  const std::string sender(message_.view("Sender:"));
+  const std::string sender = doubleBackslashes(message_.view("Sender:"));
   vars.setVariable("__To", sender);
   vars.setVariable("__Sender", sender.empty() ? std::string_view("Nobody") : sender);
 
   const std::string_view age = message_.view("Age:");
-  vars.setVariable("__Age", age.empty() ? std::string_view("-1") : age);
+  vars.setVariable("__Age", age.empty() ? std::string("-1") : doubleBackslashes(age));
 
   if (const std::string_view surface = message_.view("Surface:"); !surface.empty()) {
     const std::size_t comma = surface.find(',');
-    vars.setVariable("__SurfaceWho0", surface.substr(0, comma));
+    vars.setVariable("__SurfaceWho0", doubleBackslashes(surface.substr(0, comma)));
     if (comma != std::string_view::npos) {
       const std::string_view rest = surface.substr(comma + 1);
-      vars.setVariable("__SurfaceWho1", rest.substr(0, rest.find(',')));
+      vars.setVariable("__SurfaceWho1", doubleBackslashes(rest.substr(0, rest.find(','))));
     }
   }
 
-  vars.setVariable("__Security_level", message_.view("SecurityLevel:"));
+  vars.setVariable("__Security_level", doubleBackslashes(message_.view("SecurityLevel:")));
   vars.setVariable("__Sentence", "");
 
   if (std::optional<std::string> event = message_.get("Event:")) {
@@ -233,6 +243,8 @@ void ShioriServer::collectReferences(const std::string& configuredName) {
     } else {
       splitBySeparation(value, expression, pieces);
     }
+    // Cut as sent, then shown as text.
+    for (std::string& piece : pieces) piece = doubleBackslashes(piece);
     references.push_back(std::move(pieces));
   }
 }
@@ -240,13 +252,15 @@ void ShioriServer::collectReferences(const std::string& configuredName) {
 bool ShioriServer::handleHeardSentence() {
   VariableTable& vars = variables();
   const std::string sentence(message_.view("Sentence:"));
-  vars.setVariable("__Sentence", sentence);
+  vars.setVariable("__Sentence", doubleBackslashes(sentence));
   EventContext& event = eventContext();
   LearningEngine& learning = learningEngine();
   event.segments.clear();
 
-  const std::u16string sender = toWide(unwrapPair(vars, "__Sender"));
-  const std::u16string security = toWide(unwrapPair(vars, "__Security_level"));
+  // The think pass learns from what was heard: the variables' doubled backslashes undone.
+  const std::u16string sender = toWide(undoubleBackslashes(unwrapPair(vars, "__Sender")));
+  const std::u16string security =
+      toWide(undoubleBackslashes(unwrapPair(vars, "__Security_level")));
   learning.startThinking(sender, security, toWide(sentence), kFirstThinkWaitMs);
 
   // The phase is read once: a pass that ends right after this read is collected by the next
@@ -291,7 +305,8 @@ void ShioriServer::runEventTalk(const std::string& configuredName) {
 
 void ShioriServer::answerWithTalk(const std::string& talk) {
   const VariableTable& vars = variables();
-  const std::string to = unwrapPair(vars, "__To");
+  // The recipient leaves as a protocol value, not as talk: with its backslashes single again.
+  const std::string to = undoubleBackslashes(unwrapPair(vars, "__To"));
   std::string age = unwrapPair(vars, "__Age");
   // A script that empties the age starts the count afresh, as a request without one does.
   if (age.empty()) age = "-1";

@@ -22,6 +22,7 @@ ShioriServer::~ShioriServer() = default;
 
 bool ShioriServer::load(std::optional<std::string_view> directory) {
   if (!directory) return false;
+  log().beginRequest();
   if (sessionActive_) {
     shutdownBrain();
     sessionActive_ = false;
@@ -71,11 +72,14 @@ int ShioriServer::exportLoad(HostBlock block, long length) {
   if (block == nullptr || length < 1) return 0;
   std::string directory = copyFromHostBlock(block, length);
   freeHostBlock(block);
-  return load(std::string_view(directory)) ? 1 : 0;
+  const int loaded = load(std::string_view(directory)) ? 1 : 0;
+  log().flush();
+  return loaded;
 }
 
 HostBlock ShioriServer::exportRequest(HostBlock block, long* length) {
   if (length == nullptr) return nullptr;
+  log().beginRequest();
   try {
     bool answered = block != nullptr && request(block, *length) && dispatch();
     if (!answered) buildFailureResponse();
@@ -97,14 +101,17 @@ HostBlock ShioriServer::exportRequest(HostBlock block, long* length) {
     log().write(*response);
     log().newline();
   }
+  log().flush();
   HostBlock out = allocateHostBlock(*response);
   if (out != nullptr) *length = static_cast<long>(response->size());
   return out;
 }
 
 int ShioriServer::exportUnload() {
+  log().beginRequest();
   shutdownBrain();
   sessionActive_ = false;
+  log().flush();
   return 1;
 }
 

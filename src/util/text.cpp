@@ -159,6 +159,42 @@ bool stripEnclosing(std::string& text, char opening, char closing) {
   return true;
 }
 
+namespace {
+
+bool isShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+}  // namespace
+
+std::string doubleBackslashes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    out += c;
+    if (isShiftJisLead(static_cast<unsigned char>(c)) && i + 1 < text.size()) {
+      out += text[++i];
+    } else if (c == '\\') {
+      out += '\\';
+    }
+  }
+  return out;
+}
+
+std::string undoubleBackslashes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    out += c;
+    if (isShiftJisLead(static_cast<unsigned char>(c)) && i + 1 < text.size()) {
+      out += text[++i];
+    } else if (c == '\\' && i + 1 < text.size() && text[i + 1] == '\\') {
+      ++i;
+    }
+  }
+  return out;
+}
+
 std::string fileNameOf(std::string_view path) {
   std::size_t start = 0;
   if (path.size() >= 2 && path[1] == ':' &&

@@ -40,6 +40,14 @@ bool splitQuotedNarrow(std::string_view text, std::string_view separator,
 // byte before the closing one is not a backslash.
 bool stripEnclosing(std::string& text, char opening, char closing);
 
+// Text that came from outside (a request) on its way to talk: every backslash becomes the
+// host's literal-backslash form "\\", so the host shows it instead of running it as a tag.
+// A two-byte Shift_JIS character is stepped over whole (its trail byte may be 0x5C).
+std::string doubleBackslashes(std::string_view text);
+// The inverse, for the places where such a text leaves as a protocol value instead of talk:
+// every "\\" becomes one backslash; two-byte characters are stepped over whole.
+std::string undoubleBackslashes(std::string_view text);
+
 // "dir/sub/name.ext" -> "name.ext" (both '/' and '\\' separate; a drive "C:" is dropped).
 std::string fileNameOf(std::string_view path);
 

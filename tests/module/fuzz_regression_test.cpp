@@ -19,6 +19,7 @@
 #include "learning/knowledge_set.h"
 #include "learning/learning_engine.h"
 #include "platform/text_codec.h"
+#include "script_fixture.h"
 #include "shiori/ghost_fixture.h"
 #include "xml/xml_document.h"
 
@@ -137,6 +138,25 @@ TEST(FuzzRegressionTest, AssociationArgumentsAreAnswered) {
   engine.shutdown();
   for (const char* store : kStores) {
     EXPECT_TRUE(xmllintAccepts(ghost.path(std::string("_learning/") + store))) << store;
+  }
+}
+
+// Scripts that once ran for seconds and wrote a hundred megabytes of diagnostic lines: on the
+// script target's fixture, at the run level that logs the most and at 0, the talk comes and one
+// run writes no more than a request's log allowance (and the line saying the rest was cut).
+// How fast it comes is measured by bench/script_bench.
+TEST(FuzzRegressionTest, RunawayScriptsAnswerWithinTheirLogAllowance) {
+  const std::vector<Input> inputs = inputsOf("script");
+  ASSERT_FALSE(inputs.empty());
+  fuzz::ScriptFixture fixture;
+  for (const Input& input : inputs) {
+    for (int runLevel : {fuzz::ScriptFixture::kRunLevel, 0}) {
+      SCOPED_TRACE("script/" + input.name + " at run level " + std::to_string(runLevel));
+      fixture.log().open(fixture.logPath());
+      const std::string talk = fixture.runScript(input.bytes, runLevel);
+      EXPECT_FALSE(talk.empty());
+      EXPECT_LE(fs::file_size(fixture.logPath()), DiagnosticLog::kDefaultRequestAllowance + 200);
+    }
   }
 }
 

@@ -107,6 +107,9 @@ TEST_F(ScriptEngineTest, StripScriptQuotes) {
       {"a\"b\"c", "abc"},
       {"\\\"quoted\\\"", "\"quoted\""},
       {"\\\\s[0]", "\\\\s[0]"},
+      // A doubled backslash passes whole: the quote after it is dropped, not shown.
+      {"\"ab\\\\\"", "ab\\\\"},
+      {"\\\\\\\"", "\\\\\""},
       {"\"\"", ""},
       // The trail byte 0x5C of a two-byte character is not a backslash.
       {"\"\x83\x5c\"", "\x83\x5c"},

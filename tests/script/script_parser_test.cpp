@@ -67,6 +67,9 @@ TEST(ScriptParserTest, ElementTrees) {
       {u"%a[[b]c]", "<%a B:'[[b]c]'>"},
       // Chain bodies always use braces.
       {u"%if(1){a[b]}", "<%if A:'(1)' B:'{a[b]}'>"},
+      // Braces belong to the chain's own parts only: a chained "elsewhere" ends at its "]".
+      {u"%if(0){a}elsewhere[x] tail", "<%if A:'(0)' B:'{a}'><+elsewhere B:'[x]'>' tail'"},
+      {u"%if(0){a}elsex{b}[c]d", "<%if A:'(0)' B:'{a}'><+elsex B:'{b}' B:'[c]'>'d'"},
       // Quoted text is never parsed; line feeds are dropped even there.
       {u"\"%[x]\" y", "'\"%[x]\" y'"},
       {u"a\nb\"c\nd\"", "'ab\"cd\"'"},

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "shiori/ghost_fixture.h"
 #include "shiori/shiori_server.h"
@@ -114,6 +115,27 @@ TEST_F(DiagnosticLogTest, FailedOpenWritesNothingAndLaterWritesRetry) {
   }
 }
 
+TEST_F(DiagnosticLogTest, OneRequestWritesAtMostItsAllowance) {
+  {
+    DiagnosticLog log;
+    ASSERT_EQ(log.open(dir.path("cut.log")), 0);
+    log.setRequestAllowance(20);
+    log.beginRequest();
+    log.write("0123456789");
+    log.write("abc\n");        // stored as 5 bytes: 15 of 20 used
+    log.write("0123456789");   // does not fit: cut, with one line saying so
+    log.writeWide(u"x");
+    log.newline();
+    log.beginRequest();
+    log.write("next");
+  }
+  EXPECT_TRUE(matchesLog(dir.read("cut.log"),
+                         "@debug_start\r\n0123456789abc\r\n"
+                         "\r\n[the rest of this request's log entries were cut: over 20 bytes]\r\n"
+                         "next@debug_end  \r\n"))
+      << dir.read("cut.log");
+}
+
 TEST_F(DiagnosticLogTest, CloseWithoutOpenWritesNothing) {
   {
     DiagnosticLog log;
@@ -168,6 +190,52 @@ TEST(ServerLogTest, NonZeroRunLevelLogsRequestResponseAndSave) {
                            "@debug_end  \r\n"))
         << level << "\n" << content;
   }
+}
+
+// A talk that recurses through its tokens until its budget ends writes a few diagnostic lines
+// per element at run level 4: each request's share is cut at the allowance, the answer
+// still comes, and the next request is logged in full.
+TEST(ServerLogTest, RunawayTalkIsLoggedUpToTheRequestAllowance) {
+  ConfigOptions o;
+  o.runlevel = 4;
+  TempGhost ghost(makeConfig(o));
+  ghost.write("vender/talk.tlk",
+              testing::knowledgeFile(testing::knowledgeBlock("OnRun", "%token[Fork]") +
+                                     testing::knowledgeBlock("Fork", "%token[Fork]%token[Fork]")));
+  CurrentDirectory cwd(ghost.dir());
+  auto send = [](ShioriServer& server, std::string_view text) {
+    long len = static_cast<long>(text.size());
+    void* response = server.exportRequest(mallocCopy(text), &len);
+    std::string out(static_cast<const char*>(response), static_cast<std::size_t>(len));
+    std::free(response);
+    return out;
+  };
+  {
+    ShioriServer server;
+    ASSERT_EQ(server.exportLoad(mallocCopy(ghost.dir()), static_cast<long>(ghost.dir().size())), 1);
+    for (int i = 0; i < 2; ++i) {
+      const std::string response = send(server, "GET Sentence SHIORI/2.2\r\nEvent: OnRun\r\n\r\n");
+      EXPECT_TRUE(response.starts_with("SHIORI/2.6 200 OK\r\nSender: Zelka\r\nSentence: "))
+          << response.substr(0, 80);
+    }
+    send(server, "GET Status SHIORI/2.0\r\n\r\n");
+    server.exportUnload();
+  }
+  const std::string content = ghost.read("zelka.log");
+  const std::string cut = "[the rest of this request's log entries were cut: over 262144 bytes]";
+  std::vector<std::size_t> requests;
+  for (std::size_t at = content.find("request---"); at != std::string::npos;
+       at = content.find("request---", at + 1)) {
+    requests.push_back(at);
+  }
+  ASSERT_EQ(requests.size(), 3u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const std::string share = content.substr(requests[i], requests[i + 1] - requests[i]);
+    EXPECT_LE(share.size(), DiagnosticLog::kDefaultRequestAllowance + cut.size() + 4);
+    EXPECT_TRUE(share.ends_with(cut + "\r\n")) << i;
+  }
+  EXPECT_NE(content.find("response---", requests[2]), std::string::npos);
+  EXPECT_NE(content.find("save: ", requests[2]), std::string::npos);
 }
 
 TEST(ServerLogTest, ProblemsAreLoggedWhateverTheRunLevel) {

@@ -160,6 +160,11 @@ TEST_F(ServerTest, WordRunsTheTypeAsAScript) {
   start();
   EXPECT_EQ(send("GET Word SHIORI/2.0\r\nType: %if(1){yes}else{no}\r\n\r\n"),
             "SHIORI/2.6 200 OK\r\nWord: yes\r\nCharset: Shift_JIS\r\n\r\n");
+  // Only the chain's own parts take braces: "elsewhere" reports itself, the tail stays.
+  const std::string word = send("GET Word SHIORI/2.0\r\nType: %if(0){a}elsewhere[x] tail\r\n\r\n");
+  EXPECT_TRUE(word.starts_with("SHIORI/2.6 200 OK\r\nWord: \"\\n\"<!-- Zelka Script Error\"\\n\""
+                               "\"+elsewhere[x]\"\"\\n\"")) << word;
+  EXPECT_TRUE(word.ends_with("-->\"\\n\" tail\r\nCharset: Shift_JIS\r\n\r\n")) << word;
   EXPECT_EQ(send("GET Word SHIORI/2.0\r\nType: %if(0){yes}\r\n\r\n"),
             "SHIORI/2.6 204 No Content\r\nCharset: Shift_JIS\r\n\r\n");
   EXPECT_EQ(send("GET Word SHIORI/2.0\r\n\r\n"),

@@ -459,6 +459,31 @@ TEST_F(EventHandlingThinkTest, HeardSentenceIsAnsweredInTheSameResponse) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(second(), kNoContent);
 }
 
+// Backslashes in what a request carries reach the host doubled, however a script echoes the
+// text; the ghost's own tags stay, and the think pass and the "To:" header get the text as sent.
+TEST_F(EventHandlingThinkTest, OutsideTextIsShownToTheHostNeverRun) {
+  const std::string echo = "\\s[10]%reflex[__Sentence]|\\formula[copy = __Sentence]%reflex[copy]|"
+                           "%reflex[__Sender]|%reflex[__To]\\n";
+  start({.sections = "<ReferenceSeparation><Split event=\"OnEcho\" reference=\"0\" expr=\"*,\"/>"
+                     "</ReferenceSeparation>"},
+        knowledgeBlock("OnZelkaCommunicate", echo) +
+            knowledgeBlock("OnEcho", "%ref0|%ref0[1]|%ref1|%reflex[__SurfaceWho0]\\e"));
+
+  const std::string response = sentence("a\\![raise,OnBoot]b", "Sender: \\-\r\nAge: 1\r\n");
+  EXPECT_EQ(response,
+            "SHIORI/2.6 200 OK\r\nSender: Zelka\r\nTo: \\-\r\nAge: 2\r\n"
+            "Sentence: \\s[10]a\\\\![raise,OnBoot]b|a\\\\![raise,OnBoot]b|\\\\-|\\\\-\\n\r\n"
+            "Charset: Shift_JIS\r\n\r\n");
+  std::u16string heard;
+  for (const std::u16string& segment : server->eventContext().segments) heard += segment;
+  EXPECT_EQ(heard, u"a\\![raise,OnBoot]b");
+
+  // References, cut as sent and then shown; the quote protection still holds around them.
+  EXPECT_EQ(talkOf(event("OnEcho", "Reference0: x\\-,y\\\r\nReference1: q\"\\-\"%rand[5]\r\n"
+                                   "Surface: \\e,1\r\n")),
+            "x\\\\-|y\\\\|q\"\\\\-\"%rand[5]|\\\\e\\e");
+}
+
 TEST_F(EventHandlingThinkTest, LongPassIsAnsweredByALaterSecond) {
   GhostSettings settings;
   settings.thinkWait = "100000";
