@@ -26,6 +26,7 @@
 #include "script/knowledge_base.h"
 #include "script/script_engine.h"
 #include "script/run_level.h"
+#include "shiori/autosave.h"
 #include "shiori/diagnostic_log.h"
 #include "shiori/event_conversion.h"
 #include "util/changed_files.h"
@@ -76,6 +77,9 @@ class Brain {
   LearningEngine& learningEngine() { return learning_; }
   Mt19937& scriptRandom() { return random_; }
 
+  // Periodic saving of what was learned, counted in OnSecondChange events.
+  Autosave& autosave() { return autosave_; }
+
   // The event handling's counters (free talk, listen time-out, body touch).
   EventCounters& eventCounters() { return counters_; }
   const EventCounters& eventCounters() const { return counters_; }
@@ -118,6 +122,9 @@ class Brain {
   bool variablesRestored_ = false;
 
   LearningEngine learning_;
+  // Declared after the learning engine, so destroyed before it: a write in progress ends
+  // before the stores save themselves.
+  Autosave autosave_;
 };
 
 }  // namespace zelka
