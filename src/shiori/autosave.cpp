@@ -63,6 +63,7 @@ void Autosave::start(std::uint32_t intervalSeconds) {
   files_.clear();
   interval_ = intervalSeconds;
   seconds_ = 0;
+  savesStarted_ = 0;
   writtenVariables_.reset();
   failing_.clear();
 }
@@ -82,16 +83,19 @@ bool Autosave::secondElapsed(LearningEngine& learning, const VariableTable& vari
   if (learning.thinkPhase() == kThinkRunning) return false;
   collect(learning, problems);
   if (seconds_ < interval_) return false;
+  // The pass may have finished without its thread having ended yet: then the stores are not
+  // taken and the save stays due for the next second.
+  if (!startWriting(learning, variables, reflexPath)) return false;
   seconds_ = 0;
-  startWriting(learning, variables, reflexPath);
+  ++savesStarted_;
   return true;
 }
 
-void Autosave::startWriting(LearningEngine& learning, const VariableTable& variables,
+bool Autosave::startWriting(LearningEngine& learning, const VariableTable& variables,
                             const std::string& reflexPath) {
   try {
     std::vector<StoreSnapshot> snapshots;
-    if (!learning.snapshotChangedStores(snapshots)) return;
+    if (!learning.snapshotChangedStores(snapshots)) return false;
     for (StoreSnapshot& snapshot : snapshots) {
       files_.push_back({std::move(snapshot.path), std::move(snapshot.bytes), snapshot.store,
                         snapshot.edits, false});
@@ -104,7 +108,7 @@ void Autosave::startWriting(LearningEngine& learning, const VariableTable& varia
   } catch (const std::exception&) {
     // Out of memory while serialising: the files not taken are tried at the next interval.
   }
-  if (files_.empty()) return;
+  if (files_.empty()) return true;
   writing_.store(true);
   try {
     writer_ = std::thread([this] {
@@ -116,6 +120,7 @@ void Autosave::startWriting(LearningEngine& learning, const VariableTable& varia
     writeAll(files_);
     writing_.store(false);
   }
+  return true;
 }
 
 void Autosave::writeAll(std::vector<FileWrite>& files) {

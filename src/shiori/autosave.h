@@ -56,6 +56,8 @@ class Autosave {
   void stop() { start(0); }
 
   std::uint32_t intervalSeconds() const { return interval_; }
+  // Saves started since start (one that found nothing to write counts too).
+  std::uint64_t savesStarted() const { return savesStarted_; }
 
   // One OnSecondChange. Counts the second, collects what the writer finished, and when a save
   // is due and no think pass runs, hands the edited stores and the changed variables (for
@@ -76,7 +78,8 @@ class Autosave {
     bool written = false;
   };
 
-  void startWriting(LearningEngine& learning, const VariableTable& variables,
+  // False, with nothing taken, when the stores cannot be taken yet (a pass still holds them).
+  bool startWriting(LearningEngine& learning, const VariableTable& variables,
                     const std::string& reflexPath);
   void collect(LearningEngine& learning, ProblemList* problems);
   // Tells the problem list of a failed file once; a file that saved may fail (and be told of)
@@ -86,6 +89,7 @@ class Autosave {
 
   std::uint32_t interval_ = 0;
   std::uint32_t seconds_ = 0;
+  std::uint64_t savesStarted_ = 0;
   std::optional<std::string> writtenVariables_;  // what this session last wrote to reflex.txt
   std::set<std::string> failing_;                // files whose last save failed (and were told)
 
