@@ -1,7 +1,9 @@
 // The brain behind the protocol front: the diagnostic log, the run level, the configuration,
 // the owner ghost name, the module, vendor and learning paths, the script language's state
 // (formula evaluator with the variables, knowledge base, event context, random generator,
-// script engine), the counters of the event handling and the learning engine.
+// script engine), the counters of the event handling, the learning engine and the periodic
+// save of what it learned (started with the session, stopped before anything is saved at
+// shutdown).
 //
 // startScriptEngine brings a loaded module to life: it starts the learning engine, reads the
 // knowledge files of the vendor directory, sets the reserved variables, runs the two reflex
