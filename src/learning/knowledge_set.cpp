@@ -84,7 +84,7 @@ bool KnowledgeSet::snapshotChanged(std::vector<StoreSnapshot>& out) const {
   const XmlDocument* stores[] = {&bind_, &index_, &journal_, &neurons_};
   for (int i = 0; i < 4; ++i) {
     const XmlDocument& store = *stores[i];
-    if (!store.hasUnsavedEdits()) continue;
+    if (!store.hasUnsavedEdits() || store.readOnly()) continue;
     StoreSnapshot snapshot;
     snapshot.store = i;
     snapshot.edits = store.editCount();

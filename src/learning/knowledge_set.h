@@ -40,9 +40,10 @@ class KnowledgeSet {
   bool load(const std::u16string& moduleDirectory, const ZelkaConfig* config);
   bool save();   // every store to its file; true when all four were written
 
-  // Snapshots of the stores edited since they were loaded or last saved; false (and nothing
-  // touched) while a think pass runs on the bind network. markSaved tells a store that its
-  // file now holds the snapshot; a store whose write failed stays edited and is taken again.
+  // Snapshots of the stores edited since they were loaded or last saved (never of one opened
+  // read-only, which refuses every save); false (and nothing touched) while a think pass runs
+  // on the bind network. markSaved tells a store that its file now holds the snapshot; a store
+  // whose write failed stays edited and is taken again.
   bool snapshotChanged(std::vector<StoreSnapshot>& out) const;
   void markSaved(const StoreSnapshot& written);
   std::int32_t randomUpTo(std::uint32_t n);   // 0 for n = 0, else 1..n
