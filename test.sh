@@ -16,6 +16,7 @@ cmake --build build-asan -j "$jobs"
    ctest --output-on-failure -j "$jobs" --timeout 600)
 
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELKA_TSAN=ON -DZELKA_BENCH=OFF >/dev/null
-# Only the executables that hold think-thread suites are built under ThreadSanitizer.
+# Only the executables that hold the think-thread and periodic-save suites are built under
+# ThreadSanitizer.
 cmake --build build-tsan -j "$jobs" --target zelka_learning_tests zelka_shiori_tests zelka_module_tests
-(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j "$jobs" --timeout 600 -R 'Think')
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j "$jobs" --timeout 600 -R 'Think|Autosave')

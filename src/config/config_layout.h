@@ -36,7 +36,7 @@ struct ConfigDefault {
 };
 
 // The GhostProfile attributes in the order they are read.
-inline constexpr std::array<ConfigDefault, 8> kProfileDefaults = {{
+inline constexpr std::array<ConfigDefault, 9> kProfileDefaults = {{
     {u"locale", u""},
     {u"ghost_id", u"zelka"},
     {u"ghost_name", u"Zelka"},
@@ -45,6 +45,7 @@ inline constexpr std::array<ConfigDefault, 8> kProfileDefaults = {{
     {u"talk_interval", u"120"},
     {u"listen_wait", u"16"},
     {u"think_wait", u"5"},
+    {u"autosave_interval", u"600"},  // seconds of session time between periodic saves
 }};
 
 // The directory keys read at start-up, in order; "master" has a default the reader knows

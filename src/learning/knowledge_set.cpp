@@ -1,5 +1,7 @@
 #include "learning/knowledge_set.h"
 
+#include <utility>
+
 #include "config/zelka_config.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -75,6 +77,29 @@ bool KnowledgeSet::save() {
   ok = saveStore(journal_) && ok;
   ok = saveStore(neurons_) && ok;
   return ok;
+}
+
+bool KnowledgeSet::snapshotChanged(std::vector<StoreSnapshot>& out) const {
+  if (think_.thinkPhase() == kThinkRunning || think_.threadRunning()) return false;
+  const XmlDocument* stores[] = {&bind_, &index_, &journal_, &neurons_};
+  for (int i = 0; i < 4; ++i) {
+    const XmlDocument& store = *stores[i];
+    if (!store.hasUnsavedEdits() || store.readOnly()) continue;
+    StoreSnapshot snapshot;
+    snapshot.store = i;
+    snapshot.edits = store.editCount();
+    // A path the narrow code page cannot hold would name another file: left empty.
+    const std::string path = toNarrow(store.boundPath());
+    if (toWide(path) == store.boundPath()) snapshot.path = path;
+    snapshot.bytes = store.serialize();
+    out.push_back(std::move(snapshot));
+  }
+  return true;
+}
+
+void KnowledgeSet::markSaved(const StoreSnapshot& written) {
+  XmlDocument* stores[] = {&bind_, &index_, &journal_, &neurons_};
+  if (written.store >= 0 && written.store < 4) stores[written.store]->markSaved(written.edits);
 }
 
 std::int32_t KnowledgeSet::randomUpTo(std::uint32_t n) {

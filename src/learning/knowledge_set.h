@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "learning/think_thread.h"
 #include "stores/bind_network.h"
@@ -19,6 +20,15 @@ namespace zelka {
 
 class ZelkaConfig;
 
+// A store edited since its last save, serialised so that its file can be written off the
+// calling thread (with replaceFileAtomically, as a save writes it).
+struct StoreSnapshot {
+  std::string path;          // the store's file, narrow; empty when it has none it can name
+  std::string bytes;         // what a save would write; empty when it cannot be written
+  int store = 0;             // which of the four, for markSaved
+  std::uint64_t edits = 0;   // the store's edit count when it was serialised
+};
+
 class KnowledgeSet {
  public:
   KnowledgeSet();    // generator seeded from the clock; think phase 1, think wait 5
@@ -29,6 +39,13 @@ class KnowledgeSet {
   // True when all four loaded; only then is the configured think wait taken (otherwise 5).
   bool load(const std::u16string& moduleDirectory, const ZelkaConfig* config);
   bool save();   // every store to its file; true when all four were written
+
+  // Snapshots of the stores edited since they were loaded or last saved (never of one opened
+  // read-only, which refuses every save); false (and nothing touched) while a think pass runs
+  // on the bind network. markSaved tells a store that its file now holds the snapshot; a store
+  // whose write failed stays edited and is taken again.
+  bool snapshotChanged(std::vector<StoreSnapshot>& out) const;
+  void markSaved(const StoreSnapshot& written);
   std::int32_t randomUpTo(std::uint32_t n);   // 0 for n = 0, else 1..n
 
   BindNetworkStore& bindNetwork() { return bind_; }

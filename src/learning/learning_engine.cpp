@@ -58,6 +58,14 @@ void LearningEngine::shutdown() {
   config_.reset();
 }
 
+bool LearningEngine::snapshotChangedStores(std::vector<StoreSnapshot>& out) const {
+  return knowledge_ ? knowledge_->snapshotChanged(out) : true;
+}
+
+void LearningEngine::markStoreSaved(const StoreSnapshot& written) {
+  if (knowledge_) knowledge_->markSaved(written);
+}
+
 int LearningEngine::thinkPhase() const {
   return knowledge_ ? knowledge_->thinking().thinkPhase() : kThinkReady;
 }

@@ -22,6 +22,7 @@ namespace zelka {
 
 class KnowledgeSet;
 class ZelkaConfig;
+struct StoreSnapshot;
 
 class LearningEngine : public KnowledgeQueries {
  public:
@@ -44,6 +45,11 @@ class LearningEngine : public KnowledgeQueries {
   // Dictionary files of the last start that were imported but could not be moved into
   // "learned/" (they stay in the vendor directory and are imported again at the next start).
   const std::vector<std::string>& unmovedDictionaries() const { return unmoved_; }
+
+  // Periodic saving (KnowledgeSet::snapshotChanged and markSaved); without a knowledge set
+  // there is nothing to snapshot.
+  bool snapshotChangedStores(std::vector<StoreSnapshot>& out) const;
+  void markStoreSaved(const StoreSnapshot& written);
 
   // Think forwards.
   int thinkPhase() const;

@@ -119,6 +119,10 @@ long long VariableTable::getVariableInteger(std::string_view name) const {
 }
 
 bool VariableTable::saveVariables(const std::string& path) const {
+  return replaceFileAtomically(path, fileText());
+}
+
+std::string VariableTable::fileText() const {
   std::string content;
   for (const auto& [name, value] : vars_) {
     if (name.empty() && value.empty()) continue;
@@ -130,7 +134,7 @@ bool VariableTable::saveVariables(const std::string& path) const {
     content += lineValue;
     content.push_back('\n');
   }
-  return replaceFileAtomically(path, content);
+  return content;
 }
 
 bool VariableTable::loadVariables(const std::string& path) {

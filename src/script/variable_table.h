@@ -40,6 +40,8 @@ class VariableTable {
   // keeps its closing quote); line breaks inside a name or value are written as blanks.
   // False when the file could not be written (the old file is then untouched).
   bool saveVariables(const std::string& path) const;
+  // What saveVariables writes.
+  std::string fileText() const;
   // Reads the file line by line; each line with a 0x01 byte replaces the variable named by
   // the bytes before it. Lines without 0x01 are skipped; over-long lines are cut. Variables
   // not in the file stay. False (table unchanged) when the file cannot be read. Temporary

@@ -64,6 +64,7 @@ std::int32_t Brain::counterQueueSum() const {
 
 bool Brain::startScriptEngine(std::string_view moduleDirectory, std::string_view venderPath,
                               std::string_view learningPath) {
+  autosave_.stop();
   if (moduleDirectory.empty() || venderPath.empty() || learningPath.empty()) return false;
   moduleDirectoryWide_ = toWide(moduleDirectory);
   venderPath_ = std::string(venderPath);
@@ -74,7 +75,9 @@ bool Brain::startScriptEngine(std::string_view moduleDirectory, std::string_view
   std::string birthday;
   if (config_) birthday = toNarrow(config_->profile(u"birthday"));
   variables().setVariable("__My_birthday", birthday);
-  return !birthday.empty();
+  if (birthday.empty()) return false;
+  autosave_.start(Autosave::configuredInterval(config_.get(), &problems_));
+  return true;
 }
 
 void Brain::readKnowledgeFiles(const std::string& venderPath,
@@ -128,6 +131,7 @@ bool Brain::loadReflexStage(std::string_view venderPath) {
 }
 
 void Brain::shutdownBrain() {
+  autosave_.stop();
   learning_.acceptThinking(kThinkReady);
   learning_.shutdown();
   if (variablesRestored_) {

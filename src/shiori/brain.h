@@ -1,7 +1,9 @@
 // The brain behind the protocol front: the diagnostic log, the run level, the configuration,
 // the owner ghost name, the module, vendor and learning paths, the script language's state
 // (formula evaluator with the variables, knowledge base, event context, random generator,
-// script engine), the counters of the event handling and the learning engine.
+// script engine), the counters of the event handling, the learning engine and the periodic
+// save of what it learned (started with the session, stopped before anything is saved at
+// shutdown).
 //
 // startScriptEngine brings a loaded module to life: it starts the learning engine, reads the
 // knowledge files of the vendor directory, sets the reserved variables, runs the two reflex
@@ -26,6 +28,7 @@
 #include "script/knowledge_base.h"
 #include "script/script_engine.h"
 #include "script/run_level.h"
+#include "shiori/autosave.h"
 #include "shiori/diagnostic_log.h"
 #include "shiori/event_conversion.h"
 #include "util/changed_files.h"
@@ -76,6 +79,9 @@ class Brain {
   LearningEngine& learningEngine() { return learning_; }
   Mt19937& scriptRandom() { return random_; }
 
+  // Periodic saving of what was learned, counted in OnSecondChange events.
+  Autosave& autosave() { return autosave_; }
+
   // The event handling's counters (free talk, listen time-out, body touch).
   EventCounters& eventCounters() { return counters_; }
   const EventCounters& eventCounters() const { return counters_; }
@@ -118,6 +124,9 @@ class Brain {
   bool variablesRestored_ = false;
 
   LearningEngine learning_;
+  // Declared after the learning engine, so destroyed before it: a write in progress ends
+  // before the stores save themselves.
+  Autosave autosave_;
 };
 
 }  // namespace zelka

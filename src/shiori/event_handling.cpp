@@ -97,7 +97,8 @@ bool ShioriServer::sentenceHandler() {
 }
 
 bool ShioriServer::handleEvent(std::string name) {
-  if (name == "OnSecondChange") convertTimerEvent(name);
+  const bool secondElapsed = name == "OnSecondChange";
+  if (secondElapsed) convertTimerEvent(name);
   if (name == "OnMouseMove") convertTouchEvent(name);
   const std::string hostName = name;   // after the conversions, before the configured rename
 
@@ -120,6 +121,10 @@ bool ShioriServer::handleEvent(std::string name) {
   event.rememberedScope.clear();
   runEventTalk(configured);
   event.references.clear();
+  // After the talk, which may have accepted thinking or changed variables that are then saved.
+  if (secondElapsed) {
+    autosave().secondElapsed(learningEngine(), variables(), reflexFilePath(), &problems());
+  }
   return true;
 }
 

@@ -241,10 +241,21 @@ bool XmlDocument::save(const std::optional<std::u16string>& path) {
   if (bytes.empty()) return false;
   if (!replaceFileAtomically(*narrow, bytes)) return false;
   if (path) impl_->boundPath = *path;
+  impl_->savedEdits = impl_->edits;
   return true;
 }
 
 bool XmlDocument::hasDocument() const { return impl_->hasDocument; }
+
+std::uint64_t XmlDocument::editCount() const { return impl_->edits; }
+
+bool XmlDocument::hasUnsavedEdits() const { return impl_->edits != impl_->savedEdits; }
+
+void XmlDocument::markSaved(std::uint64_t editCount) {
+  // A count past the document's own (taken before it was opened again) or not past the last
+  // save changes nothing.
+  if (editCount <= impl_->edits && editCount > impl_->savedEdits) impl_->savedEdits = editCount;
+}
 
 const std::u16string& XmlDocument::boundPath() const { return impl_->boundPath; }
 
@@ -279,6 +290,7 @@ XmlNode XmlDocument::appendDocumentElement(std::u16string_view tag) {
   if (name.empty()) fail("appendDocumentElement without a tag");
   pugi::xml_node node = impl_->doc.append_child(name.c_str());
   if (!node) fail("appendDocumentElement failed");
+  ++impl_->edits;
   return XmlNode(impl_.get(), node.internal_object());
 }
 

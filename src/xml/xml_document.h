@@ -5,6 +5,7 @@
 // names none). The elements are reached through XmlNode handles (xml_node.h).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -72,6 +73,14 @@ class XmlDocument {
   std::string serialize() const;
 
   bool hasDocument() const;
+  // Edits made since the document was opened (through its handles or appendDocumentElement),
+  // and whether its file holds them all. A save makes the file hold every edit so far;
+  // markSaved(n) records that the bound file was written by someone else from serialize()
+  // when editCount() was n. Reordering a hand-edited list, which keyed lookups do, is not an
+  // edit: the file reads back the same. Not to be asked while another thread edits.
+  std::uint64_t editCount() const;
+  bool hasUnsavedEdits() const;
+  void markSaved(std::uint64_t editCount);
   const std::u16string& boundPath() const;
 
   // Top-level elements of the document.

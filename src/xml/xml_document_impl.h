@@ -3,6 +3,7 @@
 // handles point at it, so the node and document code share it. Used by the xml layer only.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include <pugixml.hpp>
@@ -21,6 +22,11 @@ struct XmlDocumentImpl {
   bool readOnly = false;  // opened with openReadOnly: every save is refused
   ChildIndexes indexes;
   XmlOpenProblem openProblem;  // of the last open; not cleared by reset
+  // Edits made through the handles, and how many of them the bound file holds. Plain
+  // counters: a document is edited by one thread at a time (the think thread edits the bind
+  // network only while the owner leaves it alone and joins it before looking again).
+  std::uint64_t edits = 0;
+  std::uint64_t savedEdits = 0;
 
   static XmlNode wrap(XmlDocumentImpl* impl, pugi::xml_node node) {
     return node ? XmlNode(impl, node.internal_object()) : XmlNode();
@@ -34,6 +40,8 @@ struct XmlDocumentImpl {
     boundPath.clear();
     readOnly = false;
     indexes.clear();
+    edits = 0;
+    savedEdits = 0;
   }
 };
 

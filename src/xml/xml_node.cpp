@@ -53,6 +53,7 @@ void XmlNode::setAttribute(std::u16string_view name, std::u16string_view value) 
   pugi::xml_attribute attribute = node.attribute(key.c_str());
   if (!attribute) attribute = node.append_attribute(key.c_str());
   if (!attribute || !attribute.set_value(toXmlUtf8(value).c_str())) fail("setAttribute failed");
+  ++doc_->edits;
   const auto& keys = doc_->indexes.keyAttributes();
   if (std::find(keys.begin(), keys.end(), key) != keys.end()) doc_->indexes.keyChanged(node, key);
 }
@@ -160,6 +161,7 @@ XmlNode XmlNode::insertSorted(std::u16string_view tag, std::u16string_view keyAt
     parent.remove_child(node);
     fail("insertSorted could not set the key");
   }
+  ++doc_->edits;
   if (found.indexed) {
     doc_->indexes.existingIndex(parent)->insertAt(found.position, node.internal_object(),
                                                   keyPrefix(std::string_view(wanted)));
@@ -196,6 +198,7 @@ XmlNode XmlNode::appendChild(std::u16string_view tag) {
   pugi::xml_node parent = nodeOf(node_);
   pugi::xml_node node = parent.append_child(name.c_str());
   if (!node) fail("appendChild failed");
+  ++doc_->edits;
   doc_->indexes.inserted(parent, node);
   return XmlNode(doc_, node.internal_object());
 }
@@ -207,6 +210,7 @@ XmlNode XmlNode::prependChild(std::u16string_view tag) {
   pugi::xml_node parent = nodeOf(node_);
   pugi::xml_node node = parent.prepend_child(name.c_str());
   if (!node) fail("prependChild failed");
+  ++doc_->edits;
   doc_->indexes.inserted(parent, node);
   return XmlNode(doc_, node.internal_object());
 }
@@ -221,6 +225,7 @@ XmlNode XmlNode::insertChildBefore(std::u16string_view tag, const XmlNode& refer
   if (name.empty()) fail("insertChildBefore without a tag");
   pugi::xml_node node = parent.insert_child_before(name.c_str(), before);
   if (!node) fail("insertChildBefore failed");
+  ++doc_->edits;
   doc_->indexes.inserted(parent, node);
   return XmlNode(doc_, node.internal_object());
 }
@@ -233,6 +238,7 @@ bool XmlNode::remove() {
   if (ChildIndex* index = doc_->indexes.existingIndex(parent)) index->erase(node.internal_object());
   doc_->indexes.destroyChildren(node);
   parent.remove_child(node);
+  ++doc_->edits;
   node_ = nullptr;
   doc_ = nullptr;
   return true;

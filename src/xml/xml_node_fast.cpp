@@ -46,6 +46,7 @@ void XmlNode::setAttributeNumberAscii(const char* asciiName, double value) {
   pugi::xml_attribute attribute = node.attribute(asciiName);
   if (!attribute) attribute = node.append_attribute(asciiName);
   if (!attribute || !attribute.set_value(text, size)) fail("setAttribute failed");
+  ++doc_->edits;
   for (const std::string& key : doc_->indexes.keyAttributes()) {
     if (key == asciiName) {
       doc_->indexes.keyChanged(node, key);
@@ -99,6 +100,7 @@ void XmlNode::updateChildNumbers(std::string_view asciiTag, const char* asciiNam
     if (keyName != nullptr) doc_->indexes.keyChanged(node, *keyName);
   };
   pugi::xml_node parent = nodeOf(node_);
+  ++doc_->edits;
   const ChildIndex* index = doc_->indexes.existingIndex(parent);
   if (index == nullptr) {
     for (pugi::xml_node node = firstElement(parent); node; node = nextElement(node)) {

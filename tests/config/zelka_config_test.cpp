@@ -62,6 +62,7 @@ TEST(ZelkaConfig, DefaultsFillEverythingMissing) {
       {u"ghost_name", u"Anna"},   {u"birthday", u"2001/05/03"},
       {u"emotion_border", u"50"}, {u"talk_interval", u"120"},
       {u"listen_wait", u"16"},    {u"think_wait", u"5"},
+      {u"autosave_interval", u"600"},
       {u"unknown", u""},
   };
   for (const auto& e : profile) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "config/zelka_config.h"
 #include "stores/store_test_support.h"
@@ -166,6 +167,53 @@ TEST(KnowledgeSetTest, SaveAndDestructionWriteEveryStore) {
   ASSERT_TRUE(again.load(moduleDir(dir), &config));
   EXPECT_TRUE(again.bindNetwork().root().findChild(u"b", 0));
   EXPECT_EQ(again.wordIndex().findWord(u"word").entry.firstAlias().size(), 20u);
+}
+
+// The periodic save takes only the stores edited since their last save, never while a think
+// pass runs, and an edit made after a snapshot keeps its store edited when the snapshot is
+// marked saved.
+TEST(KnowledgeSetTest, SnapshotsTakeOnlyEditedStoresAndNeverDuringAPass) {
+  TempDir dir{"kset-changed"};
+  writeConfig(dir.path(), "1000");
+  ZelkaConfig config;
+  ASSERT_TRUE(config.read(moduleDir(dir)));
+  KnowledgeSet set;
+  ASSERT_TRUE(set.load(moduleDir(dir), &config));
+  std::vector<StoreSnapshot> taken;
+  auto snapshot = [&] {
+    taken.clear();
+    const bool done = set.snapshotChanged(taken);
+    std::set<std::string> names;
+    for (const StoreSnapshot& s : taken) names.insert(fs::path(s.path).filename().string());
+    return done ? names : std::set<std::string>{"<postponed>"};
+  };
+  using Names = std::set<std::string>;
+
+  EXPECT_EQ(snapshot(), Names{});
+  IndexEntry entry;
+  ASSERT_TRUE(entry.create(set.wordIndex().root(), u"word"));
+  EXPECT_EQ(snapshot(), Names{"index.xml"});
+  EXPECT_EQ(taken[0].path, (dir / "_learning" / "index.xml").string());
+  EXPECT_NE(taken[0].bytes.find("<Index name=\"word\""), std::string::npos);
+  EXPECT_EQ(snapshot(), Names{"index.xml"}) << "not marked saved: taken again";
+  const StoreSnapshot first = taken[0];
+  IndexEntry later;
+  ASSERT_TRUE(later.create(set.wordIndex().root(), u"later"));
+  set.markSaved(first);
+  EXPECT_EQ(snapshot(), Names{"index.xml"}) << "an edit after the snapshot was dropped";
+  set.markSaved(taken[0]);
+  EXPECT_EQ(snapshot(), Names{});
+
+  // A long text keeps the pass busy (the think wait is far off); accepting stops it.
+  std::u16string text;
+  for (int i = 0; i < 200000; ++i) text.push_back(static_cast<char16_t>(0x4E00 + i % 3000));
+  set.thinking().startThinking(u"Anna", u"", text, 0);
+  EXPECT_EQ(snapshot(), Names{"<postponed>"});
+  EXPECT_TRUE(taken.empty());
+  set.thinking().acceptThinking(1);
+  BindNode added;   // the pass may have been stopped before it learned anything
+  ASSERT_TRUE(added.addChild(set.bindNetwork().root(), u"a"));
+  EXPECT_EQ(snapshot(), Names{"bind.xml"});
 }
 
 TEST(KnowledgeSetTest, RandomUpToStaysInRange) {

@@ -7,6 +7,10 @@
 // the last completed unload saved, and a fresh load must succeed and remove the temporary
 // files an interrupted save left behind.
 //
+// The same holds for a session that is never unloaded but saves periodically: what a completed
+// periodic save held (new words, the counter) survives every kill, also one that lands in the
+// middle of the next save.
+//
 // ZELKA_CRASH_KILL_TRIALS sets the number of kills (20 by default).
 #include <signal.h>
 #include <sys/wait.h>
@@ -15,10 +19,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -35,16 +41,18 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TempGhost;
 
-constexpr char kConfig[] =
-    "<?xml version='1.0' encoding='Shift_JIS'?>\r\n"
-    "<ZelkaConfiguration>\r\n"
-    "  <GhostProfile birthday=\"2001/05/03\" talk_interval=\"0\" listen_wait=\"16\""
-    " think_wait=\"5\"/>\r\n"
-    "  <RunEnvironment runlevel=\"0\">\r\n"
-    "    <Directory type=\"vender\" name=\"vender/\"/>\r\n"
-    "    <Directory type=\"learning\" name=\"_learning/\"/>\r\n"
-    "  </RunEnvironment>\r\n"
-    "</ZelkaConfiguration>\r\n";
+// The ghost; autosave: seconds between periodic saves.
+std::string configWith(const std::string& autosave) {
+  return "<?xml version='1.0' encoding='Shift_JIS'?>\r\n"
+         "<ZelkaConfiguration>\r\n"
+         "  <GhostProfile birthday=\"2001/05/03\" talk_interval=\"0\" listen_wait=\"16\""
+         " think_wait=\"5\" autosave_interval=\"" + autosave + "\"/>\r\n"
+         "  <RunEnvironment runlevel=\"0\">\r\n"
+         "    <Directory type=\"vender\" name=\"vender/\"/>\r\n"
+         "    <Directory type=\"learning\" name=\"_learning/\"/>\r\n"
+         "  </RunEnvironment>\r\n"
+         "</ZelkaConfiguration>\r\n";
+}
 
 constexpr const char* kStores[] = {"bind.xml", "index.xml", "journal.xml", "neuron.xml"};
 
@@ -194,10 +202,69 @@ double variableValue(const std::string& reflexFile, const std::string& name) {
   return 0;
 }
 
+// Runs the workload in a child process and kills it with SIGKILL after the delay; what the
+// child reported through its pipe until then, or nullopt (with a failure) when it ended by
+// itself.
+template <typename Workload>
+std::optional<std::string> runAndKill(int trial, int delayMs, Workload workload) {
+  int fds[2];
+  if (::pipe(fds) != 0) {
+    ADD_FAILURE() << "no pipe";
+    return std::nullopt;
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    ADD_FAILURE() << "no fork";
+    return std::nullopt;
+  }
+  if (pid == 0) {
+    ::close(fds[0]);
+    workload(fds[1]);
+  }
+  ::close(fds[1]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  const bool killed =
+      ::waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  std::string messages;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) messages.append(buffer, n);
+  ::close(fds[0]);
+  if (!killed) {
+    ADD_FAILURE() << "trial " << trial << ": the child ended by itself with status " << status;
+    return std::nullopt;
+  }
+  return messages;
+}
+
+// Every store is a complete document by an independent reader.
+void expectCompleteStores(int trial, const std::string& learning) {
+  for (const char* store : kStores) {
+    const std::string file = learning + store;
+    if (!fs::exists(file)) continue;
+    EXPECT_EQ(run("xmllint --noout '" + file + "' 2>&1"), 0)
+        << "trial " << trial << ": " << store << " is not a complete document";
+  }
+}
+
+// A fresh load succeeds, keeps nothing aside and removes the leftovers of a killed save.
+void expectCleanFreshLoad(int trial, const std::string& dir) {
+  ShioriServer server;
+  ASSERT_EQ(loadGhost(server, dir), 1) << "trial " << trial;
+  for (const std::string& left : filesContaining(dir, ".zelka-tmp")) {
+    ADD_FAILURE() << "trial " << trial << ": " << left << " survived the load";
+  }
+  EXPECT_TRUE(filesContaining(dir, ".broken-").empty())
+      << "trial " << trial << ": a store was found broken";
+  server.exportUnload();
+}
+
 TEST(CrashKillTest, KillsAtRandomMomentsLoseNothing) {
   if (run("command -v xmllint >/dev/null") != 0) GTEST_SKIP() << "xmllint is not installed";
   const int trials = trialsWanted();
-  TempGhost ghost(kConfig);
+  TempGhost ghost(configWith("600"));
   const std::string dir = ghost.dir();
   const std::string learning = dir + "_learning/";
   std::mt19937 random(20261208u);
@@ -210,29 +277,10 @@ TEST(CrashKillTest, KillsAtRandomMomentsLoseNothing) {
   int completedSessions = 0;
 
   for (int trial = 0; trial < trials; ++trial) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      ::close(fds[0]);
-      childWorkload(fds[1], dir, trial);
-    }
-    ::close(fds[1]);
-    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-        << "trial " << trial << ": the child ended by itself with status " << status;
-
-    // What the child finished before it died.
-    std::string messages;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) messages.append(buffer, n);
-    ::close(fds[0]);
-    std::istringstream lines(messages);
+    const std::optional<std::string> messages =
+        runAndKill(trial, delayMs(random), [&](int fd) { childWorkload(fd, dir, trial); });
+    ASSERT_TRUE(messages);
+    std::istringstream lines(*messages);
     std::string kind;
     int iteration = 0;
     while (lines >> kind >> iteration) {
@@ -247,13 +295,7 @@ TEST(CrashKillTest, KillsAtRandomMomentsLoseNothing) {
       }
     }
 
-    // Every store is a complete document by an independent reader.
-    for (const char* store : kStores) {
-      const std::string file = learning + store;
-      if (!fs::exists(file)) continue;
-      EXPECT_EQ(run("xmllint --noout '" + file + "' 2>&1"), 0)
-          << "trial " << trial << ": " << store << " is not a complete document";
-    }
+    expectCompleteStores(trial, learning);
     // Nothing learned is lost: the finished imports, and every dictionary already moved
     // into learned/ (it will never be read again).
     std::set<std::string> expected = mustHave;
@@ -283,17 +325,7 @@ TEST(CrashKillTest, KillsAtRandomMomentsLoseNothing) {
     }
     temporariesSeen += static_cast<int>(filesContaining(dir, ".zelka-tmp").size());
 
-    // A fresh load succeeds, keeps nothing aside and removes the leftovers.
-    {
-      ShioriServer server;
-      ASSERT_EQ(loadGhost(server, dir), 1) << "trial " << trial;
-      for (const std::string& left : filesContaining(dir, ".zelka-tmp")) {
-        ADD_FAILURE() << "trial " << trial << ": " << left << " survived the load";
-      }
-      EXPECT_TRUE(filesContaining(dir, ".broken-").empty())
-          << "trial " << trial << ": a store was found broken";
-      server.exportUnload();
-    }
+    expectCleanFreshLoad(trial, dir);
     if (::testing::Test::HasFailure()) break;
   }
 
@@ -301,6 +333,79 @@ TEST(CrashKillTest, KillsAtRandomMomentsLoseNothing) {
               "%d temporary files left by kills (all removed at the next load), %d losses\n",
               trials, completedSessions, mustHave.size(), temporariesSeen, losses);
   EXPECT_EQ(losses, 0);
+}
+
+// A session that is never unloaded, saving every second: each round hears a sentence, meets a
+// new word (association gives it a concept), counts a variable up and lets seconds pass until a
+// periodic save has taken all of it; once the save is on disk it tells the parent what it held.
+[[noreturn]] void autosavingWorkload(int fd, const std::string& dir, int trial) {
+  ShioriServer server;
+  if (loadGhost(server, dir) != 1) _exit(3);
+  for (int i = 0;; ++i) {
+    request(server, "GET Sentence SHIORI/2.2\r\nSender: Anna\r\nSecurityLevel: local\r\n"
+                    "Sentence: h" + std::to_string(trial) + "y" + std::to_string(i) +
+                    " heard\r\n\r\n");
+    request(server, "GET Word SHIORI/2.0\r\nType: %ms[" + dictionaryWord(trial, i, 'k') +
+                    "]\r\n\r\n");
+    const std::string counted =
+        request(server, "GET Word SHIORI/2.0\r\nType: \\formula[count = count + 1]%reflex[count]"
+                        "\r\n\r\n");
+    const std::size_t word = counted.find("Word: ");
+    if (word == std::string::npos) _exit(5);
+    const std::string count = counted.substr(word + 6, counted.find('\r', word) - word - 6);
+    // A pass still running on the heard sentence puts the save off to a later second (each
+    // second also counts towards the think wait that ends the pass).
+    const std::uint64_t saves = server.autosave().savesStarted();
+    while (server.autosave().savesStarted() == saves) {
+      request(server, "GET Sentence SHIORI/2.2\r\nSender: SSP\r\nEvent: OnSecondChange\r\n"
+                      "Reference0: 1\r\n\r\n");
+    }
+    server.autosave().waitForWriter();   // the save is on disk from here on
+    report(fd, "A " + std::to_string(i) + " " + count);
+  }
+}
+
+TEST(CrashKillTest, KilledAfterAPeriodicSaveKeepsWhatWasLearnedBeforeIt) {
+  if (run("command -v xmllint >/dev/null") != 0) GTEST_SKIP() << "xmllint is not installed";
+  const int trials = trialsWanted();
+  TempGhost ghost(configWith("1"));
+  const std::string dir = ghost.dir();
+  const std::string learning = dir + "_learning/";
+  std::mt19937 random(20261209u);
+  std::uniform_int_distribution<int> delayMs(1, 1200);
+
+  std::set<std::string> mustHave;   // words met before a periodic save that completed
+  double savedCount = 0;            // the counter the last completed save held
+  int saves = 0;
+  for (int trial = 0; trial < trials; ++trial) {
+    const std::optional<std::string> messages = runAndKill(
+        trial, delayMs(random), [&](int fd) { autosavingWorkload(fd, dir, trial); });
+    ASSERT_TRUE(messages);
+    std::istringstream lines(*messages);
+    std::string kind, count;
+    int round = 0;
+    while (lines >> kind >> round >> count) {
+      mustHave.insert(dictionaryWord(trial, round, 'k'));
+      savedCount = std::strtod(count.c_str(), nullptr);
+      ++saves;
+    }
+
+    expectCompleteStores(trial, learning);
+    if (!mustHave.empty()) {
+      const std::set<std::string> indexed = indexedWords(learning + "index.xml");
+      for (const std::string& word : mustHave) {
+        EXPECT_TRUE(indexed.contains(word)) << "trial " << trial << ": the word " << word
+                                            << " met before a completed save was lost";
+      }
+      EXPECT_GE(variableValue(learning + "reflex.txt", "count"), savedCount)
+          << "trial " << trial << ": the counter of a completed save went back";
+    }
+    expectCleanFreshLoad(trial, dir);
+    if (::testing::Test::HasFailure()) break;
+  }
+  std::printf("crash-kill with periodic saves: %d trials, %d saves completed before a kill, "
+              "%zu words met\n", trials, saves, mustHave.size());
+  EXPECT_GT(saves, 0) << "no periodic save completed before any kill";
 }
 
 }  // namespace

@@ -242,6 +242,54 @@ TEST(XmlDocumentSave, FailsWithoutDocumentOrWritableTarget) {
   EXPECT_THROW(doc.appendDocumentElement(u"Second"), XmlError);
 }
 
+// Every way an edit reaches a document marks it edited until a save; reading, walking and the
+// reordering a keyed lookup does on a hand-edited list do not. A failed save keeps the mark.
+TEST(XmlDocumentSave, EditsAreTrackedUntilSaved) {
+  TempDir dir;
+  struct Case {
+    const char* what;
+    void (*edit)(XmlNode root);
+  };
+  const Case cases[] = {
+      {"setAttribute", [](XmlNode r) { r.firstChild().setAttribute(u"x", u"1"); }},
+      {"setAttributeNumberAscii", [](XmlNode r) { r.firstChild().setAttributeNumberAscii("n", 2); }},
+      {"numberAttribute of a missing one", [](XmlNode r) { r.child(0).numberAttribute(u"n"); }},
+      {"updateChildNumbers",
+       [](XmlNode r) {
+         r.updateChildNumbers("Item", "n", XmlNode(), [](double v, const void*) { return v; },
+                              nullptr);
+       }},
+      {"insertSorted", [](XmlNode r) { r.insertSorted(u"Item", u"name", u"d"); }},
+      {"appendChild", [](XmlNode r) { r.appendChild(u"Item"); }},
+      {"prependChild", [](XmlNode r) { r.prependChild(u"Item"); }},
+      {"insertChildBefore", [](XmlNode r) { r.insertChildBefore(u"Item", r.firstChild()); }},
+      {"remove", [](XmlNode r) { r.firstChild().remove(); }},
+  };
+  for (const Case& c : cases) {
+    writeBytes(dir.file("a.xml"), "<?xml version='1.0' encoding='Shift_JIS'?>\n<Root><Item "
+                                  "name=\"b\" n=\"1\"/><Item name=\"a\"/><Item name=\"c\"/></Root>\n");
+    XmlDocument doc;
+    ASSERT_EQ(doc.open(dir.wide("a.xml")), XmlOpenResult::Loaded);
+    XmlNode root = doc.documentElement(u"Root");
+    root.firstChild().attribute(u"n");
+    root.findChildByKey(u"name", u"c");  // sorts the hand-edited list in memory
+    root.child(1).numberAttribute(u"n");  // "b", now second, carries it: read, not written
+    EXPECT_FALSE(doc.hasUnsavedEdits()) << c.what;
+    c.edit(root);
+    EXPECT_TRUE(doc.hasUnsavedEdits()) << c.what;
+    EXPECT_FALSE(doc.save(dir.wide("missing/a.xml"))) << c.what;
+    EXPECT_TRUE(doc.hasUnsavedEdits()) << c.what;
+    ASSERT_TRUE(doc.save()) << c.what;
+    EXPECT_FALSE(doc.hasUnsavedEdits()) << c.what;
+  }
+  XmlDocument created;
+  ASSERT_EQ(created.open(dir.wide("new.xml")), XmlOpenResult::Created);
+  created.appendDocumentElement(u"Root");
+  EXPECT_TRUE(created.hasUnsavedEdits());
+  EXPECT_EQ(created.open(dir.wide("a.xml")), XmlOpenResult::Loaded);
+  EXPECT_FALSE(created.hasUnsavedEdits());
+}
+
 // ----- Shift_JIS out -----
 
 TEST(XmlDocumentSave, CharactersWithoutShiftJisFormBecomeReferences) {
