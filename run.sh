@@ -15,6 +15,13 @@ session=build/sample-session
 rm -rf "$session"
 mkdir -p "$session"
 cp -R ghost/sample "$session/ghost"
+# A first load imports the dictionary; a snapshot of what the ghost knows then lets the report
+# at the end show what the session itself taught her. Its variables go, so that the session
+# starts as her first meeting.
+(cd "$session" && echo :quit | ../zelka-host --play - --no-boot ghost >/dev/null)
+build/zelka-host learned --save-snapshot "$session/before-session.snapshot" "$session/ghost" \
+  >/dev/null
+rm -f "$session/ghost/_learning/reflex.txt"
 
 echo
 echo "== zelka-host --play ghost/sample-session.play $session/ghost"
@@ -23,8 +30,9 @@ echo "   (lines after > are what the host sends, # lines explain them; the ghost
   --names "ミナ,クロ" ghost)
 
 echo
-echo "== zelka-host learned --limit 5 $session/ghost"
-build/zelka-host learned --limit 5 "$session/ghost"
+echo "== zelka-host learned --limit 5 --since $session/before-session.snapshot $session/ghost"
+echo "   (the dictionary came with the first load; the end of the report shows what the session added)"
+build/zelka-host learned --limit 5 --since "$session/before-session.snapshot" "$session/ghost"
 
 picture=build/sample-learned.svg
 echo

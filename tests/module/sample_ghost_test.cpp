@@ -239,6 +239,18 @@ class SampleGhostTest : public ::testing::Test {
     return answer;
   }
 
+  // A heard sentence answered at once. An answer that comes late (thinking took over half a
+  // second) has lost the sentence, and the sample asks for it again: so it is said again.
+  Answer answerAtOnce(std::string_view sentence, std::string_view sender = "Alice") {
+    Answer answer;
+    for (int tries = 0; tries < 5; ++tries) {
+      answer = hear(sentence, sender);
+      if (answer.value.find(sjis("もう一回言って")) == std::string::npos) return answer;
+    }
+    ADD_FAILURE() << "no answer at once to " << utf8(std::string(sentence));
+    return answer;
+  }
+
   std::unique_ptr<TempGhost> ghost;
   std::unique_ptr<CurrentDirectory> cwd;
   std::unique_ptr<Module> module;
@@ -345,7 +357,7 @@ TEST_F(SampleGhostTest, EveryScriptExpandsWithoutAnErrorReportInItsEvent) {
 
   const std::map<std::string, std::vector<std::string>> references = {
       {"OnZelkaFreeTalk", {"1"}},
-      {"OnChoiceSelect", {sjis("topic/食物")}},
+      {"OnChoiceSelect", {sjis("topic/食物/食べ物")}},
       {"OnZelkaBodyTouch", {"100", "120", "0", "0", "Head", "3"}},
       {"OnZelkaListenTimeout", {"food"}},
       {"OnMinuteChange", {"3", "0"}},
@@ -355,7 +367,10 @@ TEST_F(SampleGhostTest, EveryScriptExpandsWithoutAnErrorReportInItsEvent) {
     const KnowledgeEntry& entry = entries[i];
     const std::string where = entry.source + " " + utf8(entry.token) + ": " + utf8(entry.script);
     const auto found = references.find(entry.token);
-    EXPECT_EQ(talkOf("\\formula[__probe = " + std::to_string(i) + "]"), "");
+    // The state the talk about the favourite food is conditioned on.
+    EXPECT_EQ(talkOf("\\formula[__probe = " + std::to_string(i) + "]" +
+                     sjis("\\formula[好きな食べ物 = \"カレー\"]")),
+              "");
     for (int run = 0; run < 6; ++run) {
       const Answer answer =
           event(entry.token, found == references.end() ? std::vector<std::string>{}
@@ -439,6 +454,8 @@ TEST_F(SampleGhostTest, FreeTalkAndHostEventsTalkWithoutAnErrorReport) {
     EXPECT_EQ(talk.status, 200);
     EXPECT_NO_REPORT(talk, "free talk");
   }
+  // Every free talk is counted, whichever script was chosen.
+  EXPECT_EQ(talkOf(sjis("%(int)[おしゃべり回数]")), "60");
   // With another character present the free talk's Reference0 is 1.
   module->send("NOTIFY OtherGhostName SHIORI/2.3\r\nGhost: Mina\r\nGhostEx: Guest\r\n\r\n");
   EXPECT_EQ(talkOf("\\ti[2]"), "");
@@ -458,12 +475,19 @@ TEST_F(SampleGhostTest, FreeTalkAndHostEventsTalkWithoutAnErrorReport) {
     EXPECT_TRUE(answer.status == 200 || answer.status == 204);
     EXPECT_NO_REPORT(answer, "OnMinuteChange");
   }
-  for (const char* topic : {"食物", "地名", "人名"}) {
+  // The talk names the topic, never the category behind it.
+  struct Topic {
+    const char* category;
+    const char* name;
+  };
+  for (const Topic& topic : {Topic{"食物", "食べ物"}, Topic{"地名", "場所"}, Topic{"人名", "人"}}) {
     for (int i = 0; i < 4; ++i) {
-      const Answer choice = event("OnChoiceSelect", {sjis(std::string("topic/") + topic)});
+      const Answer choice = event(
+          "OnChoiceSelect", {sjis(std::string("topic/") + topic.category + "/" + topic.name)});
       EXPECT_EQ(choice.status, 200);
       EXPECT_NO_REPORT(choice, "OnChoiceSelect");
-      EXPECT_NE(choice.value.find(sjis(topic)), std::string::npos) << utf8(choice.value);
+      EXPECT_NE(choice.value.find(sjis(topic.name)), std::string::npos) << utf8(choice.value);
+      EXPECT_EQ(choice.value.find(sjis(topic.category)), std::string::npos) << utf8(choice.value);
     }
   }
   EXPECT_EQ(event("OnChoiceSelect", {"other"}).status, 204);
@@ -496,6 +520,107 @@ TEST_F(SampleGhostTest, HeardSentencesAreAnsweredWithWhatWasHeard) {
   const Answer late = event("OnZelkaCommunicateTimeout");
   EXPECT_EQ(late.status, 200);
   EXPECT_NO_REPORT(late, "OnZelkaCommunicateTimeout");
+}
+
+// The answer speaks to the character who spoke, by name, and never names the user or the host.
+TEST_F(SampleGhostTest, GreetingNamesOnlyACharacter) {
+  struct Row {
+    const char* sender;
+    bool named;
+  };
+  for (const Row& row : {Row{"Alice", true}, Row{"User", false}, Row{"SSP", false}}) {
+    const Answer greeting = answerAtOnce(sjis("こんにちは"), row.sender);
+    EXPECT_EQ(greeting.status, 200) << row.sender;
+    EXPECT_NE(greeting.value.find(sjis("あいさつありがとう")), std::string::npos)
+        << utf8(greeting.value);
+    EXPECT_EQ(greeting.value.find(row.sender + sjis("さん、")) != std::string::npos, row.named)
+        << utf8(greeting.value);
+    EXPECT_EQ(greeting.value.find(sjis("さん")) != std::string::npos, row.named)
+        << utf8(greeting.value);
+  }
+}
+
+// The favourite-food question takes only a food's name for its answer: a refusal or a
+// question, and a whole sentence, are asked again once and then let go.
+TEST_F(SampleGhostTest, FavouriteFoodQuestionTakesOnlyAName) {
+  struct Row {
+    std::vector<const char*> answers;
+    const char* remembered;  // the favourite food afterwards, "" for none
+    const char* listen;      // __Listen_id afterwards
+  };
+  const Row rows[] = {
+      {{"カレー"}, "カレー", "none"},
+      {{"わからない"}, "", "food"},
+      {{"わからない", "ぎょうざ"}, "ぎょうざ", "none"},
+      {{"知らない", "なにそれ？"}, "", "none"},
+      {{"ラーメンが好きです", "ラーメン"}, "ラーメン", "none"},
+      {{"ひみつ", "うどんが好きだよ"}, "", "none"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(talkOf(sjis("\\formula[好きな食べ物 = \"\"]\\formula[聞き直し = 0]"
+                          "\\formula[__Listen_id = \"food\"]")),
+              "");
+    std::string where;
+    for (const char* answer : row.answers) {
+      where += std::string(answer) + " ";
+      const Answer heard = answerAtOnce(sjis(answer));
+      EXPECT_EQ(heard.status, 200) << where;
+      EXPECT_NO_REPORT(heard, where);
+    }
+    EXPECT_EQ(utf8(talkOf(sjis("%reflex[好きな食べ物]"))), row.remembered) << where;
+    EXPECT_EQ(talkOf("%reflex[__Listen_id]"), row.listen) << where;
+  }
+}
+
+// A word heard as an answer is learned and comes back in a later answer through association:
+// the talk says it, the word index and the concept network hold it, and reflex.txt keeps it.
+TEST_F(SampleGhostTest, HeardWordIsLearnedAndUsedAgain) {
+  const std::string word = sjis("ぎょうざ");
+  stop();  // the stores as the load left them: the dictionary, no word heard
+  for (const char* store : {"_learning/index.xml", "_learning/neuron.xml"}) {
+    ASSERT_TRUE(ghost->exists(store)) << store;
+    EXPECT_EQ(readFile(ghost->path(store)).find(word), std::string::npos) << store;
+  }
+  start();
+
+  const Answer question = answerAtOnce(sjis("おなかすいた"));
+  EXPECT_NE(question.value.find(sjis("Aliceさん、好きな食べ物")), std::string::npos)
+      << utf8(question.value);
+  EXPECT_EQ(talkOf("%reflex[__Listen_id]"), "food");
+  const Answer learned = answerAtOnce(word);
+  EXPECT_NE(learned.value.find(word + sjis("！")), std::string::npos) << utf8(learned.value);
+  const Answer usedAgain = answerAtOnce(sjis("おなかすいた"));
+  EXPECT_NE(usedAgain.value.find(word + sjis("、食べに行く")), std::string::npos)
+      << utf8(usedAgain.value);
+  stop();
+
+  EXPECT_NE(readFile(ghost->path("_learning/index.xml")).find("<Index name=\"" + word + "\""),
+            std::string::npos);
+  EXPECT_NE(
+      readFile(ghost->path("_learning/neuron.xml")).find("<Expression name=\"" + word + "\""),
+      std::string::npos);
+  EXPECT_NE(readFile(ghost->path("_learning/reflex.txt"))
+                .find(sjis("好きな食べ物") + "\x01\"" + word + "\""),
+            std::string::npos);
+}
+
+// Figures that vary from talk to talk read naturally.
+TEST_F(SampleGhostTest, RandomFiguresReadNaturally) {
+  const SampleKnowledge knowledge = readSampleKnowledge();
+  const auto weather =
+      std::find_if(knowledge.base.begin(), knowledge.base.end(), [](const auto& pair) {
+        return pair.second.script.find(sjis("降水確率")) != std::string::npos;
+      });
+  ASSERT_NE(weather, knowledge.base.end());
+  std::set<std::string> seen;
+  for (int run = 0; run < 60; ++run) {
+    const std::string talk = utf8(talkOf(weather->second.script));
+    std::smatch figure;
+    ASSERT_TRUE(std::regex_search(talk, figure, std::regex("降水確率は([0-9]+)%"))) << talk;
+    EXPECT_TRUE(std::regex_match(figure[1].str(), std::regex("[1-9]0"))) << talk;
+    seen.insert(figure[1].str());
+  }
+  EXPECT_GE(seen.size(), 5u);
 }
 
 TEST_F(SampleGhostTest, UnansweredQuestionTimesOut) {
