@@ -32,6 +32,10 @@ std::optional<std::size_t> findInvalidShiftJis(std::string_view sjis);
 // conversion goes on after it.
 std::string shiftJisToDisplay(std::string_view sjis);
 
+// A path (path text, platform/path_text.h) for display: under the UTF-8 path encoding as
+// utf8ForDisplay shows it, under Shift_JIS as shiftJisToDisplay does.
+std::string pathToDisplay(std::string_view path);
+
 // Input text echoed for display: well-formed UTF-8 stays, every other byte and every control
 // character but the tab becomes "<0xNN>".
 std::string utf8ForDisplay(std::string_view utf8);
