@@ -79,6 +79,12 @@ int ShioriServer::exportLoad(HostBlock block, long length, HostDirectoryForm for
   freeHostBlock(block);
   std::optional<std::string> directory = pathFromHostDirectory(bytes, form);
   if (!directory) return 0;
+  // A session still running saves its stores under the encoding its paths were made in.
+  if (sessionActive_) {
+    log().beginRequest();
+    shutdownBrain();
+    sessionActive_ = false;
+  }
   setPathEncoding(pathEncodingFor(form));
   const int loaded = load(std::string_view(*directory)) ? 1 : 0;
   log().flush();
