@@ -198,4 +198,10 @@ std::string pathToDisplay(std::string_view path) {
   return pathEncoding() == PathEncoding::kUtf8 ? utf8ForDisplay(path) : shiftJisToDisplay(path);
 }
 
+void adoptPathEncoding(std::string_view ghostDirectory) {
+  if (pathFromHostDirectory(ghostDirectory, HostDirectoryForm::kUtf8)) {
+    setPathEncoding(PathEncoding::kUtf8);
+  }
+}
+
 }  // namespace zelka::host

@@ -109,15 +109,6 @@ bool ghostDirectoryUsable(std::string& directory) {
   return true;
 }
 
-// A ghost directory named in UTF-8 (as a Linux system names its files) is read, and handed to
-// the module, as UTF-8 path text; any other is taken as Shift_JIS bytes, as the module's load
-// takes it.
-void adoptPathEncoding(const std::string& directory) {
-  if (zelka::pathFromHostDirectory(directory, zelka::HostDirectoryForm::kUtf8)) {
-    zelka::setPathEncoding(zelka::PathEncoding::kUtf8);
-  }
-}
-
 std::string learningDirectoryOf(const std::string& ghostDirectory) {
   zelka::ZelkaConfig config(zelka::pathToWide(ghostDirectory).value_or(std::u16string()));
   return ghostDirectory +
