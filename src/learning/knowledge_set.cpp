@@ -90,9 +90,8 @@ bool KnowledgeSet::snapshotChanged(std::vector<StoreSnapshot>& out) const {
     StoreSnapshot snapshot;
     snapshot.store = i;
     snapshot.edits = store.editCount();
-    // A path the narrow code page cannot hold would name another file: left empty.
-    const std::string path = toNarrow(store.boundPath());
-    if (toWide(path) == store.boundPath()) snapshot.path = path;
+    // A path the path encoding cannot hold would name another file: left empty.
+    snapshot.path = pathFromWide(store.boundPath()).value_or(std::string());
     snapshot.bytes = store.serialize();
     out.push_back(std::move(snapshot));
   }
