@@ -2,17 +2,19 @@
 # Builds zelka.dll for Windows from the same sources, by cross compilation with MinGW-w64:
 # for i686 (the architecture desktop-character hosts load their modules in) into
 # build-win32/zelka.dll and for x86_64 into build-win64/zelka.dll. Both are linked statically
-# (they import only system libraries) and export exactly load, request and unload.
+# (they import only system libraries) and export exactly load, loadu, request and unload.
 #
 # The 64-bit DLL is then tested under wine64 by a test driver that loads it with LoadLibrary
-# and talks to it through its exports, and by the platform layer's own tests; files written
+# and talks to it through its exports, and by the platform layer's own tests, under a Western
+# locale (ANSI code page 1252) and a Japanese one (code page 932); files written
 # by the Linux module are read by the DLL and the other way round. (This machine runs no
 # 32-bit Linux programs, so 32-bit Wine cannot run here: the 32-bit DLL is built and its
 # exports and imports are checked.) The request round trip and load time of zelka.so and of
 # zelka.dll under Wine are printed side by side.
 #
-# Installs what is missing first: the MinGW-w64 cross compilers (POSIX threads), wine64, and
-# dpkg-dev for fetching Debian's pugixml source package, which is compiled into the DLL.
+# Installs what is missing first: the MinGW-w64 cross compilers (POSIX threads), wine64,
+# dpkg-dev for fetching Debian's pugixml source package, which is compiled into the DLL, and
+# locales, from which the two UTF-8 locales Wine runs under are generated when missing.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
@@ -28,7 +30,7 @@ SUDO=""
 # ---------------------------------------------------------------------------------------------
 step "packages"
 tools/ensure-packages.sh
-cross_packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 dpkg-dev)
+cross_packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 dpkg-dev locales)
 missing=()
 for p in "${cross_packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -41,6 +43,13 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 wine_loader=$(dpkg -L wine64 | grep -E '/wine64$' | head -n 1)
 [ -x "$wine_loader" ] || { echo "wine64 loader not found" >&2; exit 1; }
+# Wine takes its ANSI code page from the Unix locale: de_DE.UTF-8 gives 1252, ja_JP.UTF-8 932.
+for wine_locale in de_DE ja_JP; do
+  if ! locale -a 2>/dev/null | grep -qix "$wine_locale\.utf-\?8"; then
+    echo "Generating the locale $wine_locale.UTF-8"
+    $SUDO localedef -i "$wine_locale" -f UTF-8 "$wine_locale.UTF-8"
+  fi
+done
 
 # ---------------------------------------------------------------------------------------------
 # pugixml from Debian's source package, the same version as the system's libpugixml-dev,
@@ -142,8 +151,8 @@ build_architecture() {
   cmake --build "$dir/windows-tests" -j "$jobs"
 }
 
-# Checks that a DLL exports exactly load, request and unload under their plain names and
-# imports nothing but system libraries.
+# Checks that a DLL exports exactly load, loadu, request and unload under their plain names
+# and imports nothing but system libraries.
 check_dll() {
   local triple=$1 dll=$2
   local dump
@@ -155,8 +164,8 @@ check_dll() {
   local imports
   imports=$(sed -n 's/^\tDLL Name: //p' <<<"$dump" | sort -u | tr '\n' ' ')
   echo "$(basename "$(dirname "$dll")")/$(basename "$dll"): exports: $exports; imports: $imports"
-  if [ "$exports" != "load request unload " ]; then
-    echo "FAILED: $dll must export exactly load, request and unload" >&2
+  if [ "$exports" != "load loadu request unload " ]; then
+    echo "FAILED: $dll must export exactly load, loadu, request and unload" >&2
     return 1
   fi
   local library
@@ -192,8 +201,11 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 unset DISPLAY
 # Wine stores Windows file names in the Unix locale's character set: a UTF-8 locale keeps
-# Japanese names (C.UTF-8 is on every Debian machine).
-run_windows() { LC_ALL=C.UTF-8 "$wine_loader" "$@"; }
+# every name. The locale also gives the ANSI code page a host's load passes the directory
+# in: Western (1252) unless a run names the Japanese one (932). The tests check that
+# GetACP answers the code page named here.
+run_windows() { LC_ALL=de_DE.UTF-8 ZELKA_ANSI_CODE_PAGE=1252 "$wine_loader" "$@"; }
+run_windows_japanese() { LC_ALL=ja_JP.UTF-8 ZELKA_ANSI_CODE_PAGE=932 "$wine_loader" "$@"; }
 # Wine sees the whole file system as drive Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
@@ -220,12 +232,17 @@ cmp "$exchange/codec-linux.txt" "$exchange/codec-windows.txt"
 echo "codec tables: identical on Linux and Windows ($(wc -l <"$exchange/codec-linux.txt") entries)"
 
 run_counted run_windows "$win_tests/zelka_windows_platform_tests.exe"
+run_counted run_windows_japanese "$win_tests/zelka_windows_platform_tests.exe" \
+  --gtest_filter='PathText.*:UnicodeDirectory.*'
 
 # Files written by each module are read by the other: Linux writes, Windows reads and
 # writes, Linux reads.
 ZELKA_EXCHANGE_DIR=$exchange run_counted "$native_tests/zelka_dll_tests" \
   --gtest_filter='FileExchange.Write*'
 ZELKA_EXCHANGE_DIR=$(windows_path "$exchange") run_counted run_windows "$win_tests/zelka_dll_tests.exe"
+# Ghost directories with non-ASCII names once more, as a Japanese system's host passes them.
+run_counted run_windows_japanese "$win_tests/zelka_dll_tests.exe" \
+  --gtest_filter='ModuleTest.GhostInADirectoryWithANonAsciiName:ModuleTest.Loadu*'
 ZELKA_EXCHANGE_DIR=$exchange run_counted "$native_tests/zelka_dll_tests" \
   --gtest_filter='FileExchange.Read*'
 

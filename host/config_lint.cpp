@@ -11,6 +11,7 @@
 #include "config/config_layout.h"
 #include "name_suggestion.h"
 #include "platform/file_system.h"
+#include "platform/path_text.h"
 #include "platform/text_codec.h"
 #include "terminal_text.h"
 #include "util/text_encoding.h"
@@ -103,7 +104,7 @@ class ConfigLint {
     const bool encodingReported = checkEncoding();
 
     ConfigDocument document;
-    if (!document.load(toWide(path))) {
+    if (!document.load(pathToWide(path).value_or(std::u16string()))) {
       std::string reason = document.openProblem().reason;
       std::size_t line = 0, column = 0;
       static const std::regex position(R"(^line (\d+), column (\d+): (.*)$)");
@@ -121,7 +122,7 @@ class ConfigLint {
       }
       return false;
     }
-    if (!config_.read(toWide(dir_))) {
+    if (!config_.read(pathToWide(dir_).value_or(std::u16string()))) {
       findings_.error(kFile, 0, "the configuration cannot be read: a load fails");
       return false;
     }
@@ -354,10 +355,10 @@ class ConfigLint {
       const std::u16string value = config_.directory(kConfigDirectory, entry.key);
       const XmlNode element = environment.findChildWithAttribute(kConfigDirectory, kConfigType,
                                                                  entry.key);
-      const std::string full = dir_ + toNarrow(value);
+      const std::string full = dir_ + pathFromWide(value).value_or(std::string());
       const bool exists = isDirectory(full);
       row(utf8(entry.key) + " directory", utf8(value), given(element, kConfigName),
-          " -> " + shiftJisToDisplay(full) +
+          " -> " + pathToDisplay(full) +
               (exists ? "" : entry.key == u"learning" ? " (created at load)" : " (missing)"));
     }
     for (const ConfigDefault& entry : kCategoryDefaults) {

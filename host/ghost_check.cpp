@@ -15,6 +15,7 @@
 #include "learning/dictionary_import.h"
 #include "lint_findings.h"
 #include "platform/file_system.h"
+#include "platform/path_text.h"
 #include "platform/text_codec.h"
 #include "script/knowledge_file.h"
 #include "store_census.h"
@@ -69,7 +70,8 @@ class Checker {
       report_ << "\nA load would fail: the module cannot start without its configuration.\n";
       return finish();
     }
-    const std::string vendorName = toNarrow(config_.directory(u"Directory", u"vender"));
+    const std::string vendorName =
+        pathFromWide(config_.directory(u"Directory", u"vender")).value_or(std::string());
     checkKnowledgeFiles(vendorName);
     checkDictionaries(vendorName);
     checkLearning();
@@ -95,8 +97,8 @@ class Checker {
 
   void checkKnowledgeFiles(const std::string& vendorName) {
     const std::string vendor = dir_ + vendorName;
-    report_ << "\nKnowledge files in " << shiftJisToDisplay(vendor) << "\n";
-    const std::string shownVendor = vendorName.empty() ? "." : shiftJisToDisplay(vendorName);
+    report_ << "\nKnowledge files in " << pathToDisplay(vendor) << "\n";
+    const std::string shownVendor = vendorName.empty() ? "." : pathToDisplay(vendorName);
     if (!isDirectory(vendor)) {
       findings_.error(shownVendor, 0,
                       "the vendor directory does not exist: the ghost has nothing to say");
@@ -111,7 +113,7 @@ class Checker {
       scanChangedFiles(vendor, extension, times, paths);
       for (const std::string& path : paths) {
         ++files;
-        const std::string name = shiftJisToDisplay(fileNameOf(path));
+        const std::string name = pathToDisplay(fileNameOf(path));
         const KnowledgeFileReport report = lint.readFile(path, scrambled);
         if (report.status != KnowledgeFileStatus::kRead) {
           report_ << "  " << name << ": rejected\n";
@@ -139,14 +141,14 @@ class Checker {
 
   void checkDictionaries(const std::string& vendorName) {
     const std::string vendor = dir_ + vendorName;
-    report_ << "\nDictionaries waiting for import (" << shiftJisToDisplay(vendor) << "*.mem)\n";
+    report_ << "\nDictionaries waiting for import (" << pathToDisplay(vendor) << "*.mem)\n";
     std::optional<std::vector<DirectoryEntry>> entries = listDirectory(vendor, "*.mem");
     std::size_t waiting = 0;
     for (const DirectoryEntry& entry : entries.value_or(std::vector<DirectoryEntry>{})) {
       if (entry.isDirectory) continue;
       ++waiting;
       const std::string name = shiftJisToDisplay(entry.name);
-      const std::string file = shiftJisToDisplay(vendorName + entry.name);
+      const std::string file = pathToDisplay(vendorName + entry.name);
       DictionaryCensus census;
       if (!readDictionary(vendor + entry.name, kDictionaryHeader, census)) {
         report_ << "  " << name << ": will not be imported\n";
@@ -164,7 +166,7 @@ class Checker {
     }
     if (waiting == 0) report_ << "  none\n";
     if (waiting > 0 && !writableDirectory(vendor)) {
-      findings_.warning(vendorName.empty() ? "." : shiftJisToDisplay(vendorName), 0,
+      findings_.warning(vendorName.empty() ? "." : pathToDisplay(vendorName), 0,
                         "the vendor directory is not writable: the dictionaries cannot be "
                         "moved to learned/ after their import, so every load imports them "
                         "again");
@@ -191,9 +193,10 @@ class Checker {
   }
 
   void checkLearning() {
-    const std::string name = toNarrow(config_.directory(u"Directory", u"learning"));
+    const std::string name =
+        pathFromWide(config_.directory(u"Directory", u"learning")).value_or(std::string());
     const std::string learning = dir_ + name;
-    report_ << "\nLearned stores in " << shiftJisToDisplay(learning) << " (counted read-only)\n";
+    report_ << "\nLearned stores in " << pathToDisplay(learning) << " (counted read-only)\n";
     const LearnedStores stores = countLearnedStores(learning);
     report_ << describeStores(stores, "  ");
     const std::pair<const StoreCount*, const char*> files[] = {

@@ -11,6 +11,7 @@
 #include "config/zelka_config.h"
 #include "learned_report.h"
 #include "platform/file_system.h"
+#include "platform/path_text.h"
 #include "platform/text_codec.h"
 #include "terminal_text.h"
 #include "util/number_text.h"
@@ -311,6 +312,7 @@ int runGraph(int argc, char** argv, std::ostream& out, std::ostream& err) {
     err << "zelka-host: " << ghost << " has no zelkaconf.xml; is it a ghost directory?\n";
     return 1;
   }
+  adoptPathEncoding(ghost);
   const LearnedKnowledge knowledge = LearnedKnowledge::read(learningDirectoryOfGhost(ghost));
   GraphSelection selection;
   std::string error;
@@ -318,7 +320,7 @@ int runGraph(int argc, char** argv, std::ostream& out, std::ostream& err) {
     err << "zelka-host graph: " << error << "\n";
     return 1;
   }
-  ZelkaConfig config(toWide(ghost));
+  ZelkaConfig config(pathToWide(ghost).value_or(std::u16string()));
   std::string name = labelText(config.profile(u"ghost_name"));
   if (name.empty()) name = "the ghost";
   std::string title = "What " + name + " has learned";

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/file_system.h"
+#include "platform/path_text.h"
 #include "platform/text_codec.h"
 #include "script/variable_table.h"
 #include "stores/bind_network.h"
@@ -24,7 +25,7 @@ void openForReading(XmlDocument& store, const std::string& directory, LearnedFil
   if (!std::filesystem::exists(path, error)) return;
   auto modified = std::filesystem::last_write_time(path, error);
   if (!error) file.modified = modified;
-  if (store.openReadOnly(toWide(path)) == XmlOpenResult::Loaded) {
+  if (store.openReadOnly(pathToWide(path).value_or(std::u16string())) == XmlOpenResult::Loaded) {
     file.state = LearnedFileState::kRead;
   } else {
     file.state = LearnedFileState::kBroken;

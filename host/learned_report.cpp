@@ -12,6 +12,7 @@
 #include "config/zelka_config.h"
 #include "terminal_text.h"
 #include "platform/file_system.h"
+#include "platform/path_text.h"
 #include "platform/text_codec.h"
 #include "util/number_text.h"
 
@@ -465,8 +466,9 @@ void printSavedLearned(const std::string& learningDirectory, const std::string& 
 }
 
 std::string learningDirectoryOfGhost(const std::string& ghostDirectory) {
-  ZelkaConfig config(toWide(ghostDirectory));
-  return ghostDirectory + toNarrow(config.directory(u"Directory", u"learning"));
+  ZelkaConfig config(pathToWide(ghostDirectory).value_or(std::u16string()));
+  return ghostDirectory +
+         pathFromWide(config.directory(u"Directory", u"learning")).value_or(std::string());
 }
 
 int runLearned(int argc, char** argv, std::ostream& out, std::ostream& err) {
@@ -511,7 +513,9 @@ int runLearned(int argc, char** argv, std::ostream& out, std::ostream& err) {
     err << "zelka-host: " << ghost << " has no zelkaconf.xml; is it a ghost directory?\n";
     return 1;
   }
-  const std::string name = displayText(ZelkaConfig(toWide(ghost)).profile(u"ghost_name"));
+  adoptPathEncoding(ghost);
+  const std::string name = displayText(
+      ZelkaConfig(pathToWide(ghost).value_or(std::u16string())).profile(u"ghost_name"));
   if (!name.empty()) options.ghostName = name;
   const LearnedKnowledge knowledge = LearnedKnowledge::read(learningDirectoryOfGhost(ghost));
   printLearned(knowledge, options, out);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/path_text.h"
+
 namespace zelka::host {
 
 namespace {
@@ -33,6 +35,7 @@ bool ModuleClient::open(const std::string& modulePath) {
     return false;
   }
   load_ = reinterpret_cast<LoadFunction>(dlsym(handle_, "load"));
+  loadu_ = reinterpret_cast<LoadFunction>(dlsym(handle_, "loadu"));
   request_ = reinterpret_cast<RequestFunction>(dlsym(handle_, "request"));
   unload_ = reinterpret_cast<UnloadFunction>(dlsym(handle_, "unload"));
   if (load_ == nullptr || request_ == nullptr || unload_ == nullptr) {
@@ -52,7 +55,8 @@ bool ModuleClient::load(const std::string& directory) {
   // Even a failed load is followed by unload, as hosts do.
   loaded_ = true;
   // The module releases a non-empty directory block whatever the outcome.
-  if (load_(block, static_cast<long>(text.size())) != 1) {
+  const bool utf8 = loadu_ != nullptr && pathEncoding() == PathEncoding::kUtf8;
+  if ((utf8 ? loadu_ : load_)(block, static_cast<long>(text.size())) != 1) {
     error_ = "the module did not load from " + text;
     return false;
   }
@@ -81,6 +85,7 @@ void ModuleClient::close() {
   if (handle_ != nullptr) dlclose(handle_);
   handle_ = nullptr;
   load_ = nullptr;
+  loadu_ = nullptr;
   request_ = nullptr;
   unload_ = nullptr;
 }

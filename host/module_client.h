@@ -1,6 +1,8 @@
-// A host-side handle on the module: maps zelka.so, finds its three exported functions and
-// speaks to them with the memory-block conventions hosts use (request and directory blocks
-// from malloc, released by the module; response blocks released here with free).
+// A host-side handle on the module: maps zelka.so, finds its exported functions and speaks to
+// them with the memory-block conventions hosts use (request and directory blocks from malloc,
+// released by the module; response blocks released here with free). The directory goes
+// through loadu (UTF-8) when the module has it and the host's paths are UTF-8, otherwise
+// through load.
 #pragma once
 
 #include <optional>
@@ -17,7 +19,7 @@ class ModuleClient {
 
   // Maps the module file; false with error() set when it or one of its functions is missing.
   bool open(const std::string& modulePath);
-  // Calls load with the directory (a trailing separator is added when missing).
+  // Calls loadu or load with the directory (a trailing separator is added when missing).
   bool load(const std::string& directory);
   // Sends the request text; the response text, or nullopt when the module returned none.
   std::optional<std::string> request(const std::string& text);
@@ -35,6 +37,7 @@ class ModuleClient {
 
   void* handle_ = nullptr;
   LoadFunction load_ = nullptr;
+  LoadFunction loadu_ = nullptr;   // absent in modules older than it
   RequestFunction request_ = nullptr;
   UnloadFunction unload_ = nullptr;
   bool loaded_ = false;

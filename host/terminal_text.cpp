@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/path_text.h"
 #include "platform/text_codec.h"
 
 namespace zelka::host {
@@ -191,6 +192,16 @@ std::size_t displayWidth(std::string_view utf8) {
     width += isWide(cp) ? 2 : 1;
   }
   return width;
+}
+
+std::string pathToDisplay(std::string_view path) {
+  return pathEncoding() == PathEncoding::kUtf8 ? utf8ForDisplay(path) : shiftJisToDisplay(path);
+}
+
+void adoptPathEncoding(std::string_view ghostDirectory) {
+  if (pathFromHostDirectory(ghostDirectory, HostDirectoryForm::kUtf8)) {
+    setPathEncoding(PathEncoding::kUtf8);
+  }
 }
 
 }  // namespace zelka::host

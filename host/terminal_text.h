@@ -32,6 +32,15 @@ std::optional<std::size_t> findInvalidShiftJis(std::string_view sjis);
 // conversion goes on after it.
 std::string shiftJisToDisplay(std::string_view sjis);
 
+// A path (path text, platform/path_text.h) for display: under the UTF-8 path encoding as
+// utf8ForDisplay shows it, under Shift_JIS as shiftJisToDisplay does.
+std::string pathToDisplay(std::string_view path);
+
+// Sets the path encoding for a ghost directory given on the command line: a directory named
+// in UTF-8 (as a Linux system names its files) is read, and handed to the module, as UTF-8
+// path text; any other is taken as Shift_JIS bytes, as the module's load takes it.
+void adoptPathEncoding(std::string_view ghostDirectory);
+
 // Input text echoed for display: well-formed UTF-8 stays, every other byte and every control
 // character but the tab becomes "<0xNN>".
 std::string utf8ForDisplay(std::string_view utf8);

@@ -21,6 +21,7 @@
 #include "learned_report.h"
 #include "module_client.h"
 #include "pipe_session.h"
+#include "platform/path_text.h"
 #include "platform/text_codec.h"
 #include "session.h"
 #include "store_census.h"
@@ -99,7 +100,7 @@ bool ghostDirectoryUsable(std::string& directory) {
     return false;
   }
   zelka::ZelkaConfig config;
-  if (!config.read(zelka::toWide(directory))) {
+  if (!config.read(zelka::pathToWide(directory).value_or(std::u16string()))) {
     std::cerr << "zelka-host: " << directory
               << "zelkaconf.xml cannot be read as XML; zelka-host check " << directory
               << " tells more\n";
@@ -109,8 +110,9 @@ bool ghostDirectoryUsable(std::string& directory) {
 }
 
 std::string learningDirectoryOf(const std::string& ghostDirectory) {
-  zelka::ZelkaConfig config(zelka::toWide(ghostDirectory));
-  return ghostDirectory + zelka::toNarrow(config.directory(u"Directory", u"learning"));
+  zelka::ZelkaConfig config(zelka::pathToWide(ghostDirectory).value_or(std::u16string()));
+  return ghostDirectory +
+         zelka::pathFromWide(config.directory(u"Directory", u"learning")).value_or(std::string());
 }
 
 // An interrupt ends the session the ordinary way (the read returns), so the ghost is
@@ -137,7 +139,7 @@ int runSession(Arguments& args, bool interactive) {
     input = playStream.get();
   }
 
-  zelka::ZelkaConfig config(zelka::toWide(args.ghostDirectory));
+  zelka::ZelkaConfig config(zelka::pathToWide(args.ghostDirectory).value_or(std::u16string()));
   TalkStyle& style = args.session.style;
   style.mainName = zelka::utf16ToUtf8(config.profile(u"ghost_name"));
   if (style.mainName.empty()) style.mainName = "Zelka";
@@ -275,6 +277,7 @@ int runTool(int argc, char** argv) {
       std::cerr << "usage: zelka-host check [--brief] [--strict] GHOST_DIR\n";
       return 2;
     }
+    adoptPathEncoding(*directory);
     return checkGhost(*directory, std::cout, options);
   }
   if (argc != 4) {
@@ -357,6 +360,7 @@ int main(int argc, char** argv) {
     std::cerr << "zelka-host: --names: " << error << "\n";
     return 2;
   }
+  adoptPathEncoding(args.ghostDirectory);
   if (!ghostDirectoryUsable(args.ghostDirectory)) return 1;
   if (args.modulePath.empty()) args.modulePath = executableDirectory() + "zelka.so";
 

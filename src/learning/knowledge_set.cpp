@@ -5,6 +5,7 @@
 #include "config/zelka_config.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/path_text.h"
 #include "platform/text_codec.h"
 #include "util/number_text.h"
 
@@ -48,11 +49,12 @@ bool KnowledgeSet::load(const std::u16string& moduleDirectory, const ZelkaConfig
   config_ = config;
   // The configured value is appended as it stands: it carries its own trailing separator.
   learningDirectory_ = moduleDirectory + config->directory(u"Directory", u"learning");
-  // One level, and an existing directory is fine. A path the narrow code page cannot hold
-  // would be cut short and name some other directory, so it is left alone (the stores then
-  // fail to load from it).
-  std::string narrowDirectory = toNarrow(learningDirectory_);
-  if (toWide(narrowDirectory) == learningDirectory_) makeDirectory(narrowDirectory);
+  // One level, and an existing directory is fine. A path the path encoding cannot hold would
+  // be cut short and name some other directory, so it is left alone (the stores then fail to
+  // load from it).
+  if (std::optional<std::string> directory = pathFromWide(learningDirectory_)) {
+    makeDirectory(*directory);
+  }
 
   bool ok = loadStore(bind_, learningDirectory_ + u"bind.xml");
   ok = loadStore(index_, learningDirectory_ + u"index.xml") && ok;
@@ -88,9 +90,8 @@ bool KnowledgeSet::snapshotChanged(std::vector<StoreSnapshot>& out) const {
     StoreSnapshot snapshot;
     snapshot.store = i;
     snapshot.edits = store.editCount();
-    // A path the narrow code page cannot hold would name another file: left empty.
-    const std::string path = toNarrow(store.boundPath());
-    if (toWide(path) == store.boundPath()) snapshot.path = path;
+    // A path the path encoding cannot hold would name another file: left empty.
+    snapshot.path = pathFromWide(store.boundPath()).value_or(std::string());
     snapshot.bytes = store.serialize();
     out.push_back(std::move(snapshot));
   }

@@ -7,7 +7,7 @@
 #include "learning/concept_learning.h"
 #include "learning/dictionary_import.h"
 #include "learning/knowledge_set.h"
-#include "platform/text_codec.h"
+#include "platform/path_text.h"
 
 namespace zelka {
 
@@ -31,10 +31,12 @@ bool LearningEngine::start(const std::u16string& moduleDirectory) {
     knowledge_ = std::make_unique<KnowledgeSet>();
     loaded = knowledge_->load(moduleDirectory_, config_.get());
 
-    const std::string vendor = toNarrow(vendorDirectory);
-    const std::string learned = toNarrow(vendorDirectory + u"learned/");
+    // A vendor directory the path encoding cannot hold has no dictionaries to import.
+    const std::optional<std::string> vendorPath = pathFromWide(vendorDirectory);
+    const std::string vendor = vendorPath.value_or(std::string());
+    const std::string learned = vendor + "learned/";
     std::vector<std::string> changed;
-    scanChangedFiles(vendor, "mem", fileTimes_, changed);
+    if (vendorPath) scanChangedFiles(vendor, "mem", fileTimes_, changed);
     // A path listed twice by the directory search is still imported once.
     std::set<std::string> imported;
     for (const std::string& path : changed) {

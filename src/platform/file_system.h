@@ -1,7 +1,7 @@
-// File-system operations. Paths are narrow text: Shift_JIS bytes, passed through unchanged on
-// POSIX and converted to wide text for the kernel's wide-character calls on Windows (a path
-// that does not convert whole names no file). Files are always opened in binary mode, so
-// every platform reads and writes the same bytes.
+// File-system operations. Paths are path text (path_text.h): the kernel's bytes on POSIX,
+// UTF-8 on Windows, converted to wide text for the kernel's wide-character calls (a path that
+// does not convert whole names no file). Names found on disk come back as path text. Files
+// are always opened in binary mode, so every platform reads and writes the same bytes.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
+
+#include "platform/path_text.h"
 
 namespace zelka::fs_support {
 namespace {
@@ -34,16 +37,28 @@ bool wildcardMatch(const std::string& rawPattern, const std::string& name) {
 }
 
 void sortByName(std::vector<DirectoryEntry>& entries) {
-  std::sort(entries.begin(), entries.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
-    std::size_t n = std::min(a.name.size(), b.name.size());
+  // The key is the name's Shift_JIS form (its display text): UTF-8 names sort as the same
+  // names in Shift_JIS do, so a ghost reads its files in one order on every platform.
+  std::vector<std::pair<std::string, DirectoryEntry>> keyed;
+  keyed.reserve(entries.size());
+  for (DirectoryEntry& entry : entries) {
+    std::string key = pathForDisplay(entry.name);
+    keyed.emplace_back(std::move(key), std::move(entry));
+  }
+  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+    const std::string& x = a.first;
+    const std::string& y = b.first;
+    std::size_t n = std::min(x.size(), y.size());
     for (std::size_t i = 0; i < n; ++i) {
-      unsigned char x = static_cast<unsigned char>(lowerAscii(a.name[i]));
-      unsigned char y = static_cast<unsigned char>(lowerAscii(b.name[i]));
-      if (x != y) return x < y;
+      unsigned char p = static_cast<unsigned char>(lowerAscii(x[i]));
+      unsigned char q = static_cast<unsigned char>(lowerAscii(y[i]));
+      if (p != q) return p < q;
     }
-    if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
-    return a.name < b.name;
+    if (x.size() != y.size()) return x.size() < y.size();
+    if (x != y) return x < y;
+    return a.second.name < b.second.name;
   });
+  for (std::size_t i = 0; i < keyed.size(); ++i) entries[i] = std::move(keyed[i].second);
 }
 
 std::string brokenName(const std::string& path, const std::tm& stamp, int counter) {

@@ -15,7 +15,8 @@ namespace zelka::fs_support {
 bool wildcardMatch(const std::string& pattern, const std::string& name);
 
 // Sorts a listing by name, ASCII letters compared case-insensitively, so that files are
-// always read in the same order whatever order the directory read gave.
+// always read in the same order whatever order the directory read gave. Names are compared
+// in their Shift_JIS form (pathForDisplay), whatever the path encoding.
 void sortByName(std::vector<DirectoryEntry>& entries);
 
 // "<path>.broken-YYYYMMDDTHHMMSS" for the given local time, with "-<counter>" when the

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/path_text.h"
 #include "script/formula_support.h"
 #include "util/number_text.h"
 
@@ -42,16 +43,18 @@ bool fitEntry(std::string& name, std::string& value) {
 
 // Removes what an interrupted save of the file left beside it: its temporary files.
 void removeLeftoverTemporaries(const std::string& path) {
-  const std::size_t slash = path.find_last_of("/\\");
-  const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  // A Shift_JIS directory name can hold a 0x5C byte that is no separator.
+  const std::size_t nameStart = pathNameStart(path);
+  const bool bare = nameStart == 0;
+  const std::string directory = bare ? "." : path.substr(0, nameStart);
+  const std::string name = path.substr(nameStart);
   if (name.empty()) return;
   const std::string stem = name + kTemporarySuffix;
   const std::optional<std::vector<DirectoryEntry>> entries = listDirectory(directory, "*");
   if (!entries) return;
   for (const DirectoryEntry& entry : *entries) {
     if (entry.isDirectory || entry.name.compare(0, stem.size(), stem) != 0) continue;
-    deleteFile(slash == std::string::npos ? entry.name : directory + entry.name);
+    deleteFile(bare ? entry.name : directory + entry.name);
   }
 }
 

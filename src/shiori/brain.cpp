@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/path_text.h"
 #include "platform/text_codec.h"
 #include "script/knowledge_file.h"
 #include "script/think_codes.h"
@@ -66,7 +67,10 @@ bool Brain::startScriptEngine(std::string_view moduleDirectory, std::string_view
                               std::string_view learningPath) {
   autosave_.stop();
   if (moduleDirectory.empty() || venderPath.empty() || learningPath.empty()) return false;
-  moduleDirectoryWide_ = toWide(moduleDirectory);
+  // The learning engine reads its own copy of the configuration through the wide form.
+  std::optional<std::u16string> wideDirectory = pathToWide(moduleDirectory);
+  if (!wideDirectory) return false;
+  moduleDirectoryWide_ = std::move(*wideDirectory);
   venderPath_ = std::string(venderPath);
   learningPath_ = std::string(learningPath);
 
@@ -141,7 +145,7 @@ void Brain::shutdownBrain() {
       log_.timeStamp();
       log_.newline();
       log_.write("save: ");
-      log_.write(path);
+      log_.write(pathForDisplay(path));
       log_.newline();
     }
     variablesRestored_ = false;

@@ -1,6 +1,9 @@
-// The module's three exported functions. The one server object is built when the module is
-// mapped and destroyed when it is unmapped. Nothing escapes these functions: an exception is
-// answered with failure (load), a 500 response (request) or success (unload).
+// The module's exported functions: load, request and unload, and loadu, which takes the
+// directory as UTF-8 where load takes it in the system's code page (hosts that know loadu
+// call it and fall back to load when a module lacks it). The one server object is built
+// when the module is mapped and destroyed when it is unmapped. Nothing escapes these
+// functions: an exception is answered with failure (load, loadu), a 500 response (request)
+// or success (unload).
 //
 // On Windows the blocks are the kernel's global memory handles and the results are BOOL; the
 // functions use the C calling convention and are exported under their plain names. No COM
@@ -63,16 +66,24 @@ ExportBlock fixedFailureResponse(long* len) noexcept {
   }
 }
 
-}  // namespace
-
-ZELKA_EXPORT ExportResult ZELKA_CALL load(ExportBlock h, long len) {
+ExportResult loadIn(ExportBlock h, long len, zelka::HostDirectoryForm form) noexcept {
   try {
     zelka::ShioriServer* server = g_server.get();
     if (server == nullptr) return 0;
-    return server->exportLoad(h, len);
+    return server->exportLoad(h, len, form);
   } catch (...) {
     return 0;
   }
+}
+
+}  // namespace
+
+ZELKA_EXPORT ExportResult ZELKA_CALL load(ExportBlock h, long len) {
+  return loadIn(h, len, zelka::HostDirectoryForm::kSystemCodePage);
+}
+
+ZELKA_EXPORT ExportResult ZELKA_CALL loadu(ExportBlock h, long len) {
+  return loadIn(h, len, zelka::HostDirectoryForm::kUtf8);
 }
 
 ZELKA_EXPORT ExportBlock ZELKA_CALL request(ExportBlock h, long* len) {

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/locale.h"
+#include "platform/path_text.h"
 #include "platform/text_codec.h"
 
 namespace zelka {
@@ -32,20 +33,24 @@ bool ShioriServer::load(std::optional<std::string_view> directory) {
 
   // The configuration and the stores are found through the wide form of the directory; a
   // directory that does not survive the conversion would be read from a different place.
-  std::u16string wideDirectory = toWide(moduleDirectory_);
-  if (toNarrow(wideDirectory) != moduleDirectory_) return false;
+  std::optional<std::u16string> wideDirectory = pathToWide(moduleDirectory_);
+  if (!wideDirectory || pathFromWide(*wideDirectory) != moduleDirectory_) return false;
 
   auto config = std::make_unique<ZelkaConfig>();
-  config->read(wideDirectory);
+  config->read(*wideDirectory);
   setProcessLocale(toNarrow(config->profile(u"locale")));
   setRunLevel(config->runlevel());
-  std::string vender = moduleDirectory_ + toNarrow(config->directory(u"Directory", u"vender"));
-  std::string learning =
-      moduleDirectory_ + toNarrow(config->directory(u"Directory", u"learning"));
+  // The configured names join the directory in its own path encoding; a name that encoding
+  // cannot hold would name another directory.
+  std::optional<std::string> vender = pathFromWide(config->directory(u"Directory", u"vender"));
+  std::optional<std::string> learning =
+      pathFromWide(config->directory(u"Directory", u"learning"));
   setConfig(std::move(config));
+  if (!vender || !learning) return false;
 
   sessionActive_ = true;
-  return startScriptEngine(moduleDirectory_, vender, learning);
+  return startScriptEngine(moduleDirectory_, moduleDirectory_ + *vender,
+                           moduleDirectory_ + *learning);
 }
 
 bool ShioriServer::request(HostBlock block, long length) {
@@ -68,11 +73,20 @@ void ShioriServer::buildFailureResponse() {
   setStatus(500);
 }
 
-int ShioriServer::exportLoad(HostBlock block, long length) {
+int ShioriServer::exportLoad(HostBlock block, long length, HostDirectoryForm form) {
   if (block == nullptr || length < 1) return 0;
-  std::string directory = copyFromHostBlock(block, length);
+  std::string bytes = copyFromHostBlock(block, length);
   freeHostBlock(block);
-  const int loaded = load(std::string_view(directory)) ? 1 : 0;
+  std::optional<std::string> directory = pathFromHostDirectory(bytes, form);
+  if (!directory) return 0;
+  // A session still running saves its stores under the encoding its paths were made in.
+  if (sessionActive_) {
+    log().beginRequest();
+    shutdownBrain();
+    sessionActive_ = false;
+  }
+  setPathEncoding(pathEncodingFor(form));
+  const int loaded = load(std::string_view(*directory)) ? 1 : 0;
   log().flush();
   return loaded;
 }

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "platform/host_memory.h"
+#include "platform/path_text.h"
 #include "shiori/brain.h"
 #include "shiori/shiori_protocol.h"
 
@@ -22,14 +23,18 @@ class ShioriServer : public ShioriProtocol, public Brain {
   explicit ShioriServer(std::string_view ownVersion = "SHIORI/2.6");
   ~ShioriServer() override;
 
-  // Reads the configuration of the directory (which ends with its separator) and starts the
-  // brain. A load while a previous one is still active first shuts that one down.
+  // Reads the configuration of the directory (path text in the session's path encoding,
+  // ending with its separator) and starts the brain. A load while a previous one is still
+  // active first shuts that one down.
   bool load(std::optional<std::string_view> directory) override;
   // Copies the request out of the block (which stays the caller's), logs it and parses it.
   virtual bool request(HostBlock block, long length);
 
-  // The exported functions' bodies: block ownership as the host expects it.
-  int exportLoad(HostBlock block, long length);
+  // The exported functions' bodies: block ownership as the host expects it. load hands the
+  // directory over in the system's code page, loadu in UTF-8; the form also sets the
+  // session's path encoding (path_text.h).
+  int exportLoad(HostBlock block, long length,
+                 HostDirectoryForm form = HostDirectoryForm::kSystemCodePage);
   HostBlock exportRequest(HostBlock block, long* length);
   int exportUnload();
 

@@ -3,6 +3,8 @@
 // cuts it exactly the way stored files and scripts expect).
 #include "util/text.h"
 
+#include "platform/path_text.h"
+
 namespace zelka {
 namespace {
 
@@ -196,29 +198,7 @@ std::string undoubleBackslashes(std::string_view text) {
 }
 
 std::string fileNameOf(std::string_view path) {
-  std::size_t start = 0;
-  if (path.size() >= 2 && path[1] == ':' &&
-      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
-    start = 2;
-  }
-  // A backslash can be the second byte of a Shift_JIS character (0x5C), which must not
-  // be taken for a separator; a slash never can.
-  std::size_t nameStart = start;
-  std::size_t i = start;
-  while (i < path.size()) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    if (lead && i + 1 < path.size()) {
-      unsigned char trail = static_cast<unsigned char>(path[i + 1]);
-      if (trail >= 0x40 && trail <= 0xFC && trail != 0x7F) {
-        i += 2;
-        continue;
-      }
-    }
-    if (c == '/' || c == '\\') nameStart = i + 1;
-    ++i;
-  }
-  return std::string(path.substr(nameStart));
+  return std::string(path.substr(pathNameStart(path)));
 }
 
 }  // namespace zelka

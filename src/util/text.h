@@ -48,7 +48,8 @@ std::string doubleBackslashes(std::string_view text);
 // every "\\" becomes one backslash; two-byte characters are stepped over whole.
 std::string undoubleBackslashes(std::string_view text);
 
-// "dir/sub/name.ext" -> "name.ext" (both '/' and '\\' separate; a drive "C:" is dropped).
+// "dir/sub/name.ext" -> "name.ext" for path text (both '/' and '\\' separate; a drive "C:" is
+// dropped; path_text.h says where a separator can hide inside a character).
 std::string fileNameOf(std::string_view path);
 
 }  // namespace zelka

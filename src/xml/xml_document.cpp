@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 
 #include "platform/file_system.h"
+#include "platform/path_text.h"
 #include "platform/text_codec.h"
 #include "xml/xml_child_index.h"
 #include "xml/xml_document_impl.h"
@@ -58,13 +59,9 @@ std::string positionOf(std::string_view text, std::size_t offset) {
   return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
-// Narrow form of a path; nullopt when it has a character the narrow form cannot hold (the
-// narrow conversion would cut it and name another file).
-std::optional<std::string> narrowPath(const std::u16string& path) {
-  std::string narrow = toNarrow(path);
-  if (toWide(narrow) != path) return std::nullopt;
-  return narrow;
-}
+// Path text of a path; nullopt when it has a character the path encoding cannot hold (a
+// shortened path would name another file).
+std::optional<std::string> narrowPath(const std::u16string& path) { return pathFromWide(path); }
 
 // Removes the temporary files a killed save of this path left beside it.
 void removeLeftoverTemporaries(const std::u16string& path) {
@@ -113,7 +110,7 @@ XmlOpenResult XmlDocument::open(const std::u16string& path, const std::u16string
       impl_->openProblem.reason += "; it cannot be moved aside";
       return XmlOpenResult::Failed;
     }
-    impl_->openProblem.keptAsidePath = toWide(*aside);
+    impl_->openProblem.keptAsidePath = pathToWide(*aside).value_or(std::u16string());
   }
 
   impl_->reset();

@@ -15,6 +15,7 @@ namespace zelka {
 namespace {
 
 using testing::HostGhost;
+using testing::hostGhostConfig;
 using testing::HostResult;
 using testing::quoted;
 using testing::readWholeFile;
@@ -138,6 +139,21 @@ TEST_F(LearnedTest, BrokenAndMissingStoresAreReportedAndLeftAsTheyAre) {
       << run.out;
   EXPECT_NE(run.out.find("  reflex.txt is missing"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("0 concepts (0 categories), 11 words"), std::string::npos) << run.out;
+}
+
+TEST_F(LearnedTest, FindsALearningDirectoryNamedInJapaneseBesideAUtf8GhostDirectory) {
+  // The session hands the ghost directory over in UTF-8, so the configured name 学習/ lies on
+  // disk in UTF-8 too; learned must look for it there, not under its Shift_JIS bytes.
+  std::string config = hostGhostConfig();
+  const std::string vender = "    <Directory type=\"vender\" name=\"vender/\"/>\r\n";
+  config.insert(config.find(vender) + vender.size(),
+                sjis("    <Directory type=\"learning\" name=\"学習/\"/>\r\n"));
+  g.ghost.write("zelkaconf.xml", config);
+  ASSERT_EQ(play("りんごりんご\n:tick 2\n:quit\n").status, 0);
+  ASSERT_TRUE(g.ghost.exists("学習/neuron.xml"));
+  HostResult run = host("learned " + quoted(g.dir()));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("8 concepts (3 categories), 11 words"), std::string::npos) << run.out;
 }
 
 TEST_F(LearnedTest, GraphIsAnSvgNamingTheChosenNodes) {

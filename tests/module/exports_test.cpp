@@ -57,7 +57,7 @@ class ExportsTest : public ::testing::Test {
 const char* const kVersionRequest = "GET Version SHIORI/2.0\r\nSender: test\r\n\r\n";
 const char* const kInternalError = "SHIORI/2.6 500 Internal Server Error\r\n\r\n";
 
-TEST(ModuleSymbolsTest, ExactlyTheThreeFunctionsAreExported) {
+TEST(ModuleSymbolsTest, ExactlyTheFourFunctionsAreExported) {
   std::string command = "nm -D --defined-only '" + kModulePath + "'";
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
@@ -75,7 +75,7 @@ TEST(ModuleSymbolsTest, ExactlyTheThreeFunctionsAreExported) {
     }
   }
   ASSERT_EQ(pclose(pipe), 0);
-  EXPECT_EQ(symbols, (std::set<std::string>{"load", "request", "unload"}));
+  EXPECT_EQ(symbols, (std::set<std::string>{"load", "loadu", "request", "unload"}));
 }
 
 TEST_F(ExportsTest, LoadAnswersVersionAndUnloadReturnsOne) {
@@ -257,6 +257,50 @@ TEST_F(ExportsTest, ShiftJisDirectoryLoads) {
   EXPECT_EQ(module->load(kana), 1);
   EXPECT_EQ(module->unload(), 1);
   EXPECT_TRUE(ghost->exists("\x82\xa0/_learning/reflex.txt"));
+}
+
+TEST_F(ExportsTest, LoaduTakesAUtf8DirectoryAndConfiguredNamesJoinItInUtf8) {
+  // J\u00fcrgen-\u8868\u793a-U+1F600 in UTF-8, and a vendor directory configured in Shift_JIS
+  // (\u8a9e\u5f59) that the module must look for under its UTF-8 name.
+  const std::string home = "J\xc3\xbcrgen-\xe8\xa1\xa8\xe7\xa4\xba-\xf0\x9f\x98\x80/";
+  const std::string vendor = home + "\xe8\xaa\x9e\xe5\xbd\x99/";
+  ConfigOptions options;
+  options.vender = "\x8c\xea\x9c\x62/";
+  ghost->write(home + "zelkaconf.xml", makeConfig(options));
+  ghost->write(vendor + "talk.tlk", knowledgeFile(knowledgeBlock("OnName", "found")));
+  ghost->write(vendor + "words.mem", "[ZELKA DICTIONARY]\n[fruit]\napple\n");
+  ASSERT_EQ(module->loadu(ghost->dir() + home), 1);
+  const std::string talk =
+      module->send("GET Sentence SHIORI/2.2\r\nSender: host\r\nEvent: OnName\r\n\r\n");
+  EXPECT_NE(talk.find("\r\nSentence: found\r\n"), std::string::npos) << talk;
+  EXPECT_TRUE(ghost->exists(vendor + "learned/words.mem"));
+  // A heard sentence teaches the bind network, which is written when the session ends.
+  module->send("GET Sentence SHIORI/2.2\r\nSender: A\r\nSentence: \x82\xb1\x82\xf1\r\n\r\n");
+
+  // The same mapping takes a Shift_JIS directory through load, without an unload between:
+  // the UTF-8 session still saves into its own directory.
+  ghost->write("\x82\xa0/zelkaconf.xml", makeConfig());
+  EXPECT_EQ(module->load(ghost->dir() + "\x82\xa0/"), 1);
+  EXPECT_NE(ghost->read(home + "_learning/bind.xml").find("\x82\xb1"), std::string::npos);
+  for (const char* file : {"index.xml", "journal.xml", "neuron.xml", "reflex.txt"}) {
+    EXPECT_TRUE(ghost->exists(home + "_learning/" + file)) << file;
+  }
+  EXPECT_EQ(module->unload(), 1);
+  EXPECT_TRUE(ghost->exists("\x82\xa0/_learning/reflex.txt"));
+}
+
+TEST_F(ExportsTest, LoaduRefusesADirectoryThatIsNotUtf8) {
+  // Shift_JIS, a cut sequence, an encoded surrogate, an overlong slash: each is refused and
+  // its block released (the sanitizer build reports a leak otherwise).
+  for (const std::string bad : {"\x82\xa0/", "\xc3/", "\xed\xa0\x80/", "\xc0\xaf"}) {
+    const std::string dir = ghost->dir() + bad;
+    EXPECT_EQ(module->loaduExport(mallocCopy(dir), static_cast<long>(dir.size())), 0);
+  }
+  EXPECT_EQ(module->loaduExport(nullptr, 10), 0);
+  EXPECT_FALSE(ghost->exists("_learning"));
+  EXPECT_EQ(module->loadu(ghost->dir()), 1);
+  EXPECT_EQ(module->unload(), 1);
+  EXPECT_TRUE(ghost->exists("_learning/reflex.txt"));
 }
 
 TEST_F(ExportsTest, RunLevelZeroWritesNoLog) {

@@ -33,6 +33,7 @@ class MappedModule {
     loadExport = reinterpret_cast<int (*)(void*, long)>(dlsym(handle_, "load"));
     requestExport = reinterpret_cast<void* (*)(void*, long*)>(dlsym(handle_, "request"));
     unloadExport = reinterpret_cast<int (*)()>(dlsym(handle_, "unload"));
+    loaduExport = reinterpret_cast<int (*)(void*, long)>(dlsym(handle_, "loadu"));
   }
   ~MappedModule() {
     if (handle_ != nullptr) dlclose(handle_);
@@ -45,6 +46,10 @@ class MappedModule {
   }
   int load(std::string_view dir) {
     return loadExport(mallocCopy(dir), static_cast<long>(dir.size()));
+  }
+  // The directory in UTF-8, as the newest hosts hand it over.
+  int loadu(std::string_view dir) {
+    return loaduExport(mallocCopy(dir), static_cast<long>(dir.size()));
   }
   int unload() { return unloadExport(); }
 
@@ -67,6 +72,7 @@ class MappedModule {
   int (*loadExport)(void*, long) = nullptr;
   void* (*requestExport)(void*, long*) = nullptr;
   int (*unloadExport)() = nullptr;
+  int (*loaduExport)(void*, long) = nullptr;
 
  private:
   void* handle_ = nullptr;

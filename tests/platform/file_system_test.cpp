@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "platform/path_text.h"
 #include "platform/temp_dir.h"
 
 namespace zelka {
@@ -68,6 +69,25 @@ TEST(FileSystem, ListDirectoryMatchesPatternsCaseInsensitively) {
     }
   }
   EXPECT_FALSE(listDirectory(dir.file("missing"), "*").has_value());
+}
+
+TEST(FileSystem, UtfEightNamesAreListedInTheirShiftJisOrder) {
+  // Fullwidth A sorts before hiragana A in Shift_JIS (0x8260 < 0x82A0) but after it in UTF-8
+  // (EF BC A1 > E3 81 82); an emoji has no Shift_JIS form and sorts as '?'.
+  const std::string fullwidthA = "\xef\xbc\xa1.tlk";
+  const std::string hiraganaA = "\xe3\x81\x82.tlk";
+  const std::string smile = "\xf0\x9f\x98\x80.tlk";
+  TempDir dir;
+  for (const std::string& name : {hiraganaA, fullwidthA, smile, std::string("b.tlk")}) {
+    dir.write(name, "x");
+  }
+  setPathEncoding(PathEncoding::kUtf8);
+  auto entries = listDirectory(dir.path() + "/", "*.tlk");
+  setPathEncoding(PathEncoding::kShiftJis);
+  ASSERT_TRUE(entries.has_value());
+  std::vector<std::string> names;
+  for (const DirectoryEntry& entry : *entries) names.push_back(entry.name);
+  EXPECT_EQ(names, (std::vector<std::string>{smile, "b.tlk", fullwidthA, hiraganaA}));
 }
 
 TEST(FileSystem, MoveFileNeverOverwrites) {

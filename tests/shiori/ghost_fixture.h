@@ -18,6 +18,8 @@ struct ConfigOptions {
   std::string locale = "Japanese";
   std::string profileExtra;   // further GhostProfile attributes
   std::string sections;       // further elements under ZelkaConfiguration
+  std::string vender = "vender/";       // the configured directory names (Shift_JIS)
+  std::string learning = "_learning/";
 };
 
 inline std::string makeConfig(const ConfigOptions& o = {}) {
@@ -27,8 +29,8 @@ inline std::string makeConfig(const ConfigOptions& o = {}) {
          " birthday=\"2001/05/03\" talk_interval=\"120\" listen_wait=\"16\" think_wait=\"5\"" +
          o.profileExtra + "/>\r\n"
          "  <RunEnvironment runlevel=\"" + std::to_string(o.runlevel) + "\">\r\n"
-         "    <Directory type=\"vender\" name=\"vender/\"/>\r\n"
-         "    <Directory type=\"learning\" name=\"_learning/\"/>\r\n"
+         "    <Directory type=\"vender\" name=\"" + o.vender + "\"/>\r\n"
+         "    <Directory type=\"learning\" name=\"" + o.learning + "\"/>\r\n"
          "  </RunEnvironment>\r\n" +
          o.sections +
          "</ZelkaConfiguration>\r\n";

@@ -54,7 +54,7 @@ std::string event(ModuleLibrary& module, const std::string& name) {
 
 // The module directory of a ghost folder, as a host passes it.
 std::string moduleDirectory(const std::filesystem::path& folder) {
-  return sjisPath(folder) + kSeparator;
+  return hostText(folder) + kSeparator;
 }
 
 // Knowledge with CR LF line ends, a dictionary, and a variable file as an editor saves it

@@ -1,7 +1,8 @@
 // Test support: a temporary ghost directory made the way a ghost author lays one out, for
-// the module loaded through its exports. Paths are Shift_JIS text as a host passes them; on
-// Windows they become wide names through code page 932 (as the module converts them), on
-// POSIX the bytes are the names.
+// the module loaded through its exports. Names in tests are written in UTF-8; the directory
+// is handed to the module in the form a host uses: through load in the system's code page
+// (the ANSI code page on Windows, Shift_JIS bytes on POSIX), or through loadu in UTF-8. On
+// POSIX the names on disk are the bytes of that form.
 #pragma once
 
 #include <atomic>
@@ -16,6 +17,8 @@
 #include <windows.h>
 #else
 #include <unistd.h>
+
+#include "platform/text_codec.h"
 #endif
 
 namespace zelka::testing {
@@ -26,27 +29,48 @@ constexpr char kSeparator = '\\';
 constexpr char kSeparator = '/';
 #endif
 
-inline std::filesystem::path nativePath(std::string_view sjis) {
+enum class DirectoryForm { kSystemCodePage, kUtf8 };
+
 #if defined(_WIN32)
-  int n = MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), nullptr, 0);
+inline std::wstring wideFrom(std::string_view text, UINT codePage) {
+  int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), wide.data(), n);
-  return std::filesystem::path(wide);
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+// The wide text in the code page; empty when a character has no form there.
+inline std::string narrowFrom(const std::wstring& wide, UINT codePage) {
+  const int size = static_cast<int>(wide.size());
+  BOOL lost = FALSE;
+  BOOL* lostFlag = codePage == CP_UTF8 ? nullptr : &lost;
+  DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  int n = WideCharToMultiByte(codePage, flags, wide.data(), size, nullptr, 0, nullptr, lostFlag);
+  std::string narrow(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(codePage, flags, wide.data(), size, narrow.data(), n, nullptr, lostFlag);
+  return lost ? std::string() : narrow;
+}
+#endif
+
+// A name written in UTF-8 as it lies on disk for the form.
+inline std::filesystem::path nativeName(std::string_view utf8, DirectoryForm form) {
+#if defined(_WIN32)
+  (void)form;
+  return std::filesystem::path(wideFrom(utf8, CP_UTF8));
 #else
-  return std::filesystem::path(std::string(sjis));
+  if (form == DirectoryForm::kUtf8) return std::filesystem::path(std::string(utf8));
+  return std::filesystem::path(zelka::toNarrow(zelka::utf8ToUtf16(utf8)));
 #endif
 }
 
-inline std::string sjisPath(const std::filesystem::path& path) {
+// A path in the host's form: the ANSI code page on Windows (empty when a character has no
+// form there), the bytes on POSIX.
+inline std::string hostText(const std::filesystem::path& path,
+                            DirectoryForm form = DirectoryForm::kSystemCodePage) {
 #if defined(_WIN32)
-  const std::wstring& wide = path.native();
-  int n = WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), n,
-                      nullptr, nullptr);
-  return narrow;
+  return narrowFrom(path.native(), form == DirectoryForm::kUtf8 ? CP_UTF8 : CP_ACP);
 #else
+  (void)form;
   return path.native();
 #endif
 }
@@ -83,9 +107,11 @@ inline std::string readBytes(const std::filesystem::path& path) {
 // A fresh directory under the system's temporary directory, removed with its content.
 class TempGhost {
  public:
-  // `name` is an optional Shift_JIS subdirectory the ghost lives in (for names the host
-  // passes in code page 932).
-  explicit TempGhost(std::string_view name = {}) {
+  // `name` is an optional subdirectory (UTF-8) the ghost lives in; dir() hands it over in
+  // the form given. dir() is empty when the name has no form in the system's code page.
+  explicit TempGhost(std::string_view name = {},
+                     DirectoryForm form = DirectoryForm::kSystemCodePage)
+      : form_(form) {
     static std::atomic<unsigned> counter{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
 #if defined(_WIN32)
@@ -101,10 +127,18 @@ class TempGhost {
            std::to_string(counter.fetch_add(1)));
       if (std::filesystem::create_directory(candidate, error)) root_ = candidate;
     }
-    std::filesystem::path home = root_;
-    if (!name.empty()) home /= nativePath(name);
-    std::filesystem::create_directories(home / "vender", error);
-    dir_ = sjisPath(home) + kSeparator;
+    home_ = root_;
+    if (!name.empty()) home_ /= nativeName(name, form);
+    std::filesystem::create_directories(home_ / "vender", error);
+    dir_ = hostText(home_, form);
+#if !defined(_WIN32)
+    // A name Shift_JIS cannot hold has no form for load.
+    if (form == DirectoryForm::kSystemCodePage &&
+        zelka::toWide(nativeName(name, form).native()) != zelka::utf8ToUtf16(name)) {
+      dir_.clear();
+    }
+#endif
+    if (!dir_.empty()) dir_ += kSeparator;
   }
   ~TempGhost() {
     std::error_code ignored;
@@ -113,10 +147,12 @@ class TempGhost {
   TempGhost(const TempGhost&) = delete;
   TempGhost& operator=(const TempGhost&) = delete;
 
-  // The module directory as the host passes it: Shift_JIS, ending with its separator.
+  // The module directory as the host passes it, ending with its separator.
   const std::string& dir() const { return dir_; }
+  DirectoryForm form() const { return form_; }
+  // A file of the ghost; the relative path is UTF-8 with '/' separators.
   std::filesystem::path path(std::string_view relative) const {
-    return nativePath(dir_ + std::string(relative));
+    return home_ / nativeName(relative, form_);
   }
   bool write(std::string_view relative, std::string_view bytes) const {
     return writeBytes(path(relative), bytes);
@@ -128,7 +164,9 @@ class TempGhost {
   }
 
  private:
+  DirectoryForm form_;
   std::filesystem::path root_;
+  std::filesystem::path home_;
   std::string dir_;
 };
 

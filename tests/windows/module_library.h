@@ -103,12 +103,14 @@ class ModuleLibrary {
     load_ = procedure<LoadFunction>(handle_, "load");
     request_ = procedure<RequestFunction>(handle_, "request");
     unload_ = procedure<UnloadFunction>(handle_, "unload");
+    loadu_ = procedure<LoadFunction>(handle_, "loadu");
 #else
     handle_ = dlopen(modulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) return;
     load_ = reinterpret_cast<LoadFunction>(dlsym(handle_, "load"));
     request_ = reinterpret_cast<RequestFunction>(dlsym(handle_, "request"));
     unload_ = reinterpret_cast<UnloadFunction>(dlsym(handle_, "unload"));
+    loadu_ = reinterpret_cast<LoadFunction>(dlsym(handle_, "loadu"));
 #endif
   }
   ~ModuleLibrary() {
@@ -121,11 +123,17 @@ class ModuleLibrary {
   ModuleLibrary(const ModuleLibrary&) = delete;
   ModuleLibrary& operator=(const ModuleLibrary&) = delete;
 
-  bool ok() const { return load_ != nullptr && request_ != nullptr && unload_ != nullptr; }
+  bool ok() const {
+    return load_ != nullptr && request_ != nullptr && unload_ != nullptr && loadu_ != nullptr;
+  }
 
-  // The directory is given in the host's form: Shift_JIS text ending with its separator.
+  // The directory ends with its separator: for load in the system's code page (Shift_JIS
+  // bytes on POSIX), for loadu in UTF-8.
   int load(std::string_view directory) {
     return load_(hostBlock(directory), static_cast<long>(directory.size()));
+  }
+  int loadu(std::string_view directory) {
+    return loadu_(hostBlock(directory), static_cast<long>(directory.size()));
   }
   int unload() { return unload_(); }
 
@@ -162,6 +170,7 @@ class ModuleLibrary {
 
   // The raw functions, for tests of the block handling itself.
   LoadFunction rawLoad() const { return load_; }
+  LoadFunction rawLoadu() const { return loadu_; }
   RequestFunction rawRequest() const { return request_; }
 
  private:
@@ -173,6 +182,7 @@ class ModuleLibrary {
   LoadFunction load_ = nullptr;
   RequestFunction request_ = nullptr;
   UnloadFunction unload_ = nullptr;
+  LoadFunction loadu_ = nullptr;
 };
 
 }  // namespace zelka::testing

@@ -1,5 +1,6 @@
-// The Windows platform layer on its own: Shift_JIS paths through the kernel's wide-character
-// calls, binary files, crash-safe replacement, listings, global memory blocks and clocks.
+// The Windows platform layer on its own: UTF-8 path text through the kernel's wide-character
+// calls, the directory load and loadu hand over, binary files, crash-safe replacement,
+// listings, global memory blocks and clocks.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,29 +8,36 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/host_memory.h"
+#include "platform/path_text.h"
 
 namespace zelka {
 namespace {
 
-const std::string kShow = "\x95\x5c\x8e\xa6";                        // its first trail byte is 0x5C
-const std::string kGhost = "\x83\x53\x81\x5b\x83\x58\x83\x67";      // katakana
+// UTF-8: two kanji (in Shift_JIS the first has a 0x5C trail byte), katakana, a Western name
+// and a character beyond the BMP.
+const std::string kShow = "\xe8\xa1\xa8\xe7\xa4\xba";
+const std::string kGhost = "\xe3\x82\xb4\xe3\x83\xbc\xe3\x82\xb9\xe3\x83\x88";
+const std::string kJurgen = "J\xc3\xbcrgen";
+const std::string kSmile = "\xf0\x9f\x98\x80";
 
-std::wstring wide(const std::string& sjis) {
-  int n = MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), nullptr, 0);
+std::wstring wide(const std::string& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring out(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), out.data(), n);
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
   return out;
 }
 
 // Reads a file through the wide API, independently of the layer under test.
-std::string rawRead(const std::string& sjis) {
-  std::FILE* file = _wfopen(wide(sjis).c_str(), L"rb");
+std::string rawRead(const std::string& utf8) {
+  std::FILE* file = _wfopen(wide(utf8).c_str(), L"rb");
   if (file == nullptr) return "(missing)";
   std::string bytes;
   char buffer[4096];
@@ -47,18 +55,19 @@ std::vector<std::string> names(const std::string& directory, const std::string& 
   return out;
 }
 
-// A fresh directory whose name is Japanese, under the temporary directory.
-class JapaneseDirectory : public ::testing::Test {
+// A fresh directory whose name has Japanese, Western and emoji characters, under the
+// temporary directory.
+class UnicodeDirectory : public ::testing::Test {
  protected:
   void SetUp() override {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    int n = WideCharToMultiByte(932, 0, temp, -1, nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, temp, -1, nullptr, 0, nullptr, nullptr);
     std::string base(static_cast<std::size_t>(n - 1), '\0');
-    WideCharToMultiByte(932, 0, temp, -1, base.data(), n, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, temp, -1, base.data(), n, nullptr, nullptr);
     for (int i = 0; i < 1000 && dir.empty(); ++i) {
-      std::string candidate = base + kGhost + kShow + std::to_string(GetCurrentProcessId()) + "-" +
-                              std::to_string(i);
+      std::string candidate = base + kGhost + kShow + kJurgen + kSmile +
+                              std::to_string(GetCurrentProcessId()) + "-" + std::to_string(i);
       if (CreateDirectoryW(wide(candidate).c_str(), nullptr)) dir = candidate + "\\";
     }
     ASSERT_FALSE(dir.empty());
@@ -83,7 +92,7 @@ class JapaneseDirectory : public ::testing::Test {
   std::string dir;
 };
 
-TEST_F(JapaneseDirectory, FilesAreWrittenAndReadByteForByte) {
+TEST_F(UnicodeDirectory, FilesAreWrittenAndReadByteForByte) {
   const std::string path = dir + kShow + ".xml";
   const std::string content = "line one\nline two\r\nend\x1a\n";
   ASSERT_TRUE(replaceFileAtomically(path, content));
@@ -111,7 +120,7 @@ TEST_F(JapaneseDirectory, FilesAreWrittenAndReadByteForByte) {
   EXPECT_EQ(readFile(dir), std::nullopt);  // a directory is not a file
 }
 
-TEST_F(JapaneseDirectory, DirectoriesMovesAndDeletes) {
+TEST_F(UnicodeDirectory, DirectoriesMovesAndDeletes) {
   const std::string sub = dir + kGhost;
   EXPECT_TRUE(makeDirectory(sub));
   EXPECT_FALSE(makeDirectory(sub));  // exists already
@@ -141,9 +150,9 @@ TEST_F(JapaneseDirectory, DirectoriesMovesAndDeletes) {
   EXPECT_EQ(moveAside(dir + "bind.xml"), std::nullopt);
 }
 
-TEST_F(JapaneseDirectory, PathsThatDoNotConvertNameNoFile) {
-  // 0x82 0x20 is no Shift_JIS character; a conversion cut short there would name "x".
-  const std::string bad = dir + "x\x82\x20y";
+TEST_F(UnicodeDirectory, PathsThatDoNotConvertNameNoFile) {
+  // 0xC3 0x79 is no UTF-8 sequence; a conversion cut short there would name "x".
+  const std::string bad = dir + "x\xc3y";
   EXPECT_FALSE(makeDirectory(bad));
   EXPECT_FALSE(replaceFileAtomically(bad, "content"));
   EXPECT_EQ(openFile(bad, "wb"), nullptr);
@@ -154,25 +163,53 @@ TEST_F(JapaneseDirectory, PathsThatDoNotConvertNameNoFile) {
   EXPECT_FALSE(fileExists(""));
 }
 
-TEST_F(JapaneseDirectory, ListingsMatchNamesLikePosixAndComeSorted) {
+TEST_F(UnicodeDirectory, ListingsMatchNamesLikePosixAndComeSorted) {
   for (const std::string& name :
        std::vector<std::string>{"b.tlk", "A.TLK", "c.tlkx", "d.mem", kShow + ".tlk"}) {
     ASSERT_TRUE(replaceFileAtomically(dir + name, "x")) << name;
   }
   ASSERT_TRUE(makeDirectory(dir + "learned"));
-  // A name with no Shift_JIS form cannot be named by the module again: it is not listed.
-  std::FILE* foreign = _wfopen((wide(dir) + L"caf\u00e9.tlk").c_str(), L"wb");
-  ASSERT_NE(foreign, nullptr);
-  std::fclose(foreign);
+  // Names without a Shift_JIS form are listed too (the module names every file by its
+  // Unicode name); they sort by their Shift_JIS form with '?' for what it lacks.
+  for (const wchar_t* name : {L"caf\u00e9.tlk", L"\U0001F600.tlk"}) {
+    std::FILE* foreign = _wfopen((wide(dir) + name).c_str(), L"wb");
+    ASSERT_NE(foreign, nullptr);
+    std::fclose(foreign);
+  }
 
-  EXPECT_EQ(names(dir, "*.tlk"), (std::vector<std::string>{"A.TLK", "b.tlk", kShow + ".tlk"}));
-  EXPECT_EQ(names(dir, "*.*"), (std::vector<std::string>{"A.TLK", "b.tlk", "c.tlkx", "d.mem",
-                                                          "learned/", kShow + ".tlk"}));
+  EXPECT_EQ(names(dir, "*.tlk"), (std::vector<std::string>{kSmile + ".tlk", "A.TLK", "b.tlk",
+                                                            "caf\xc3\xa9.tlk", kShow + ".tlk"}));
+  EXPECT_EQ(names(dir, "*.mem"), std::vector<std::string>{"d.mem"});
   auto entries = listDirectory(dir, "d.mem");
   ASSERT_TRUE(entries && entries->size() == 1);
   std::int64_t now = secondsSinceEpoch();
   EXPECT_LE((*entries)[0].lastWriteTime, now + 2);
   EXPECT_GE((*entries)[0].lastWriteTime, now - 24 * 3600);
+}
+
+TEST(PathText, HostDirectoryIsReadInTheAnsiCodePageOrUtf8) {
+  // build-windows.sh names the code page it ran Wine with.
+  if (const char* expected = std::getenv("ZELKA_ANSI_CODE_PAGE")) {
+    ASSERT_EQ(GetACP(), std::strtoul(expected, nullptr, 10));
+  }
+  const auto load = [](std::string_view bytes) {
+    return pathFromHostDirectory(bytes, HostDirectoryForm::kSystemCodePage);
+  };
+  switch (GetACP()) {
+    case 1252:  // 0xFC is u with diaeresis
+      EXPECT_EQ(load("C:\\Users\\J\xfcrgen\\"), "C:\\Users\\" + kJurgen + "\\");
+      break;
+    case 932:   // 0x95 0x5C is a kanji, not a separator; 0x82 0x20 is no character
+      EXPECT_EQ(load("C:\\\x95\x5c\x8e\xa6\\"), "C:\\" + kShow + "\\");
+      EXPECT_EQ(load("C:\\\x82\x20\\"), std::nullopt);
+      break;
+    default:
+      ADD_FAILURE() << "no case for the ANSI code page " << GetACP();
+  }
+  const std::string utf8 = "C:\\" + kJurgen + kShow + kSmile + "\\";
+  EXPECT_EQ(pathFromHostDirectory(utf8, HostDirectoryForm::kUtf8), utf8);
+  EXPECT_EQ(pathFromHostDirectory("C:\\J\xfcrgen\\", HostDirectoryForm::kUtf8), std::nullopt);
+  EXPECT_EQ(pathEncoding(), PathEncoding::kUtf8);
 }
 
 TEST(HostMemory, GlobalBlocksAreLockedCopiedAndReleased) {

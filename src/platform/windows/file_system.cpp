@@ -1,7 +1,6 @@
-// File-system operations on Windows. Narrow paths are Shift_JIS text (the host passes the
-// module directory in code page 932); every call goes through the kernel's wide-character
-// functions after converting the path, so directories with Japanese names work whatever the
-// system's ANSI code page is.
+// File-system operations on Windows. Paths are UTF-8 path text (path_text.h); every call
+// goes through the kernel's wide-character functions with the path's UTF-16 form, so
+// directories with any Unicode name work whatever the system's ANSI code page is.
 #include "platform/file_system.h"
 
 #include <windows.h>
@@ -12,9 +11,8 @@
 #include <cwchar>
 
 #include "platform/clock.h"
-#include "platform/codec_tables.h"
 #include "platform/file_system_support.h"
-#include "platform/text_codec.h"
+#include "platform/path_text.h"
 
 namespace zelka {
 
@@ -22,23 +20,21 @@ const char* const kTemporarySuffix = ".zelka-tmp";
 
 namespace {
 
-// The wide form of a narrow path; nullopt when it is empty or does not convert whole (a
-// shortened path would name another file).
+// The wide form of a path; nullopt when it is empty or is not valid UTF-8 (a shortened path
+// would name another file).
 std::optional<std::wstring> widePath(const std::string& path) {
-  std::u16string wide;
-  if (path.empty() || !codec::decodeWhole(path, wide)) return std::nullopt;
-  return std::wstring(wide.begin(), wide.end());
+  if (path.empty()) return std::nullopt;
+  std::optional<std::u16string> wide = pathToWide(path);
+  if (!wide) return std::nullopt;
+  return std::wstring(wide->begin(), wide->end());
 }
 
-// The narrow form of a name found on disk; nullopt when it has a character without a
-// Shift_JIS form (the module could not name that file again).
+// The path text of a name found on disk; nullopt for a name with an unpaired surrogate,
+// which UTF-8 cannot hold (the module could not name that file again).
 std::optional<std::string> narrowName(const wchar_t* name) {
   std::u16string wide;
   for (const wchar_t* c = name; *c != L'\0'; ++c) wide.push_back(static_cast<char16_t>(*c));
-  std::string narrow = toNarrow(wide);
-  std::u16string back;
-  if (!codec::decodeWhole(narrow, back) || back != wide) return std::nullopt;
-  return narrow;
+  return pathFromWide(wide);
 }
 
 // FILETIME counts 100-nanosecond intervals since 1601-01-01 (UTC).
