@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "config/config_layout.h"
 #include "platform/locale.h"
 #include "platform/text_codec.h"
 
@@ -43,8 +44,8 @@ bool ShioriServer::load(std::optional<std::string_view> directory) {
   std::string learning =
       moduleDirectory_ + toNarrow(config->directory(u"Directory", u"learning"));
   const std::u16string& protocol = config->protocolVersion();
-  answersVersionIn3_ = protocol == u"3.0";
-  if (!answersVersionIn3_ && !protocol.empty() && protocol != u"2.x") {
+  answersVersionIn3_ = protocol == kProtocolVersion3;
+  if (!answersVersionIn3_ && !protocol.empty() && protocol != kProtocolVersion2) {
     problems().report({Problem::Severity::Warning, "zelkaconf.xml",
                        "Protocol version=\"" + toNarrow(protocol) +
                            "\" is not known (\"3.0\" or \"2.x\"); hosts are told SHIORI/2.x"});
