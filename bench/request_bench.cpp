@@ -8,12 +8,33 @@
 // figure should stay within 1.2 times the 2.x one.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
 
 #include "module_session.h"
+
+// Every operator new in the process, the module's included (its calls resolve to these), so
+// that a round trip's allocations can be counted.
+namespace {
+std::atomic<std::size_t> gAllocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  gAllocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+// GCC takes the free of memory from this operator new for a mismatch; it is the pair.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -73,12 +94,17 @@ void runEventRoundTrip(benchmark::State& state, const std::string& text) {
     return;
   }
   std::size_t bytes = 0;
+  const std::size_t allocationsBefore = gAllocations.load();
   for (auto _ : state) {
     bytes = module.roundTrip(text).size();
     benchmark::DoNotOptimize(bytes);
   }
+  const std::size_t allocations = gAllocations.load() - allocationsBefore;
   if (bytes < 40) state.SkipWithError("the event was not answered with talk");
   state.counters["response_bytes"] = static_cast<double>(bytes);
+  // operator new calls per round trip, the bench's own copy of the response included.
+  state.counters["allocations"] =
+      benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
 }
 
 void BM_EventRoundTrip2(benchmark::State& state) {
