@@ -136,6 +136,7 @@ class ConfigLint {
                           utf8(kConfigRoot) + ">: a load reads every value as its default");
     } else {
       checkElement(root, u"", layout_);
+      checkProtocol(root);
     }
     report(root);
     return true;
@@ -296,6 +297,20 @@ class ConfigLint {
     }
   }
 
+  // The Protocol version a load does not know: hosts are then told SHIORI/2.x.
+  void checkProtocol(const XmlNode& root) {
+    const XmlNode protocol = root.findChild(kConfigProtocol);
+    const std::optional<std::u16string> version = protocol.attribute(kConfigVersion);
+    if (!version || version->empty() || *version == kProtocolVersion3 ||
+        *version == kProtocolVersion2) {
+      return;
+    }
+    findings_.warning(kFile, lineOfAttribute(protocol, kConfigVersion),
+                      "<" + utf8(kConfigProtocol) + " " + utf8(kConfigVersion) + "=\"" +
+                          utf8(*version) + "\"> is not " + utf8(kProtocolVersion3) + " or " +
+                          utf8(kProtocolVersion2) + ": hosts are told SHIORI/2.x");
+  }
+
   // A child of ReferenceSeparation or EventRename: every attribute must be there.
   void checkListChild(const XmlNode& element, const ConfigElementRule* rule) {
     std::string missing;
@@ -367,6 +382,9 @@ class ConfigLint {
       row("category " + utf8(entry.key), utf8(config_.category(entry.key)),
           given(element, kConfigCategory));
     }
+    const bool speaks3 = config_.protocolVersion() == kProtocolVersion3;
+    row("protocol", speaks3 ? "SHIORI/3.0" : "SHIORI/2.x", speaks3,
+        speaks3 ? ": hosts that ask for the version speak 3.0" : "");
     listPairs(root.findChild(kConfigSeparations), {kConfigEvent, kConfigReference, kConfigExpr},
               "reference separation");
     listPairs(root.findChild(kConfigRenames), {kConfigName, kConfigRename}, "event rename");

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "host_protocol3.h"
 #include "terminal_text.h"
 
 namespace zelka::host {
@@ -191,7 +192,9 @@ void Session::sendString(const std::string& id) {
   std::optional<HostResponse> response = exchange(stringRequest(idSjis));
   if (!response || options_.raw) return;
   if (response->code == 200 && response->header("String")) {
-    out_ << "= " << shiftJisToDisplay(*response->header("String")) << "\n";
+    std::string shown = shiftJisToDisplay(*response->header("String"));
+    if (options_.shiori3) shown = withForeignCharacters(shown);
+    out_ << "= " << shown << "\n";
   } else {
     showStatus(*response, "(no string for " + id + ")");
   }
@@ -258,6 +261,7 @@ void Session::setSender(const std::string& name) {
 }
 
 std::optional<HostResponse> Session::exchange(const std::string& request) {
+  if (options_.shiori3) return exchange3(request);
   std::optional<std::string> text = send_(request);
   if (!text) {
     note("(the module returned no response)");
@@ -273,7 +277,8 @@ bool Session::showTalk(const HostResponse& response, const std::string& heading)
   if (!talk) return false;
   if (options_.raw) return true;
   if (!heading.empty()) out_ << dimmed(heading, options_.style.color) << "\n";
-  const std::string rendered = renderTalk(*talk, options_.style);
+  std::string rendered = renderTalk(*talk, options_.style);
+  if (options_.shiori3) rendered = withForeignCharacters(rendered);
   out_ << (rendered.empty() ? "(empty talk)\n" : rendered);
   return true;
 }
@@ -296,6 +301,7 @@ void Session::note(const std::string& text) {
 bool Session::toModuleText(const std::string& utf8, std::string& sjis, const std::string& what) {
   std::string error;
   if (terminalToShiftJis(utf8, sjis, error)) return true;
+  if (options_.shiori3 && toNarrowForShiori3(utf8, sjis)) return true;
   fail(what + ": " + error + "; nothing was sent");
   return false;
 }

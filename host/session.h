@@ -25,6 +25,7 @@ struct SessionOptions {
   bool boot = true;              // raise OnBoot at the start and OnClose at the end
   bool showComments = false;     // a play file's # comments are printed in the transcript
   TalkStyle style;               // names and colour of the rendered talk
+  bool shiori3 = false;          // speak SHIORI/3.0 (UTF-8) instead of 2.x
   // Prints what the ghost has learned (:learned); unset, the command says it is not available.
   std::function<void(std::ostream&)> showLearned;
 };
@@ -67,6 +68,14 @@ class Session {
   bool showTalk(const HostResponse& response, const std::string& heading);
   // Prints a short note for a response without talk.
   void showStatus(const HostResponse& response, const std::string& noContent);
+  // SHIORI/3.0 (session_shiori3.cpp): the request restated in 3.0, its answer read back in
+  // the 2.x shape, and the problems it reports shown.
+  std::optional<HostResponse> exchange3(const std::string& request);
+  void showAnswerProblems(const std::string& answer);
+  // Terminal text in the module's narrow form, characters without a Shift_JIS form as
+  // references (they travel to the module in UTF-8). False when it holds a control character
+  // or is not UTF-8.
+  static bool toNarrowForShiori3(const std::string& utf8, std::string& narrow);
   void note(const std::string& text);
   // Converts UTF-8 to Shift_JIS; reports and answers false when it cannot.
   bool toModuleText(const std::string& utf8, std::string& sjis, const std::string& what);

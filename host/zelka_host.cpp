@@ -56,6 +56,8 @@ void printUsage(std::ostream& out) {
          "  --sender NAME      who speaks the plain lines of a session (default User)\n"
          "  --names MAIN[,PARTNER]  the names shown for \\0 and \\1 (default: the configured\n"
          "                     ghost_name, and Partner)\n"
+         "  --protocol 3.0     speak SHIORI/3.0 in a session: UTF-8 requests, Value answers, the\n"
+         "                     problems an answer reports are shown (default 2.x)\n"
          "  --raw              print responses exactly as received\n"
          "  --no-boot          neither OnBoot at the start nor OnClose at the end\n"
          "  --comments         print the play file's # comments in the transcript\n"
@@ -324,6 +326,13 @@ int main(int argc, char** argv) {
       args.modulePath = argv[++i];
     } else if (arg == "--play" && hasValue) {
       args.playFile = argv[++i];
+    } else if (arg == "--protocol" && hasValue) {
+      const std::string version = argv[++i];
+      if (version != "3.0" && version != "2.x") {
+        std::cerr << "zelka-host: --protocol is 3.0 or 2.x, not " << version << "\n";
+        return 2;
+      }
+      args.session.shiori3 = version == "3.0";
     } else if (arg == "--sender" && hasValue) {
       args.session.sender = argv[++i];
     } else if (arg == "--names" && hasValue) {

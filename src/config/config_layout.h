@@ -21,6 +21,12 @@ inline constexpr std::u16string_view kConfigCategories = u"DefaultCategory";
 inline constexpr std::u16string_view kConfigDefine = u"Define";
 inline constexpr std::u16string_view kConfigSeparations = u"ReferenceSeparation";
 inline constexpr std::u16string_view kConfigRenames = u"EventRename";
+// <Protocol version="3.0"/>: hosts that ask for the version are told to speak SHIORI/3.0.
+inline constexpr std::u16string_view kConfigProtocol = u"Protocol";
+inline constexpr std::u16string_view kConfigVersion = u"version";
+// The versions a load knows: "3.0", and "2.x" (what hosts are told without the element).
+inline constexpr std::u16string_view kProtocolVersion3 = u"3.0";
+inline constexpr std::u16string_view kProtocolVersion2 = u"2.x";
 // Attributes of Directory and Define, and of the children of the two lists.
 inline constexpr std::u16string_view kConfigType = u"type";
 inline constexpr std::u16string_view kConfigName = u"name";

@@ -44,6 +44,7 @@ std::vector<ConfigElementRule> configLayout() {
   rules.push_back({u"", kConfigSeparations, {kConfigEvent, kConfigReference, kConfigExpr}, u"", {}, false});
   rules.push_back({kConfigRenames, kConfigRoot, {}, u"", {}, true});
   rules.push_back({u"", kConfigRenames, {kConfigName, kConfigRename}, u"", {}, false});
+  rules.push_back({kConfigProtocol, kConfigRoot, {kConfigVersion}, u"", {}, true});
   return rules;
 }
 
@@ -57,6 +58,7 @@ bool ZelkaConfig::read(const std::u16string& directory) {
   categories_.clear();
   separations_.clear();
   renames_.clear();
+  protocolVersion_.clear();
   if (directory.empty()) return false;
 
   // The author's file is only read: a file that does not parse is left where it is.
@@ -101,6 +103,9 @@ bool ZelkaConfig::read(const std::u16string& directory) {
     auto name = child.attribute(kConfigName);
     auto rename = child.attribute(kConfigRename);
     if (name && rename) renames_.emplace_back(std::move(*name), std::move(*rename));
+  }
+  if (auto version = root.findChild(kConfigProtocol).attribute(kConfigVersion)) {
+    protocolVersion_ = std::move(*version);
   }
   return true;
 }

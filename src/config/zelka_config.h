@@ -27,6 +27,9 @@ class ZelkaConfig {
   std::u16string category(std::u16string_view code) const;
   std::u16string referenceSeparation(std::u16string_view event, unsigned reference) const;
   std::u16string eventRename(std::u16string_view name) const;
+  // The "version" of the Protocol element: the protocol the module tells hosts it speaks
+  // when they ask for its version ("3.0"); empty when the element or attribute is missing.
+  const std::u16string& protocolVersion() const { return protocolVersion_; }
 
   const std::u16string& moduleDirectory() const { return directory_; }
 
@@ -38,6 +41,7 @@ class ZelkaConfig {
   std::vector<std::pair<std::u16string, std::u16string>> categories_;
   std::vector<std::tuple<std::u16string, std::u16string, std::u16string>> separations_;
   std::vector<std::pair<std::u16string, std::u16string>> renames_;
+  std::u16string protocolVersion_;
 };
 
 }  // namespace zelka

@@ -216,6 +216,149 @@ bool encodeShiftJisStrict(char32_t codePoint, std::string& out) {
   return true;
 }
 
+namespace {
+
+// The code point of the strict UTF-8 sequence at s[i] and its length; length 0 when the
+// bytes there are no valid sequence.
+inline std::size_t readUtf8(const unsigned char* s, std::size_t n, std::size_t i, char32_t* cp) {
+  unsigned char b = s[i];
+  if (b < 0x80) {
+    *cp = b;
+    return 1;
+  }
+  std::size_t length = 0;
+  char32_t value = 0;
+  char32_t minimum = 0;
+  if (b >= 0xC2 && b <= 0xDF) {
+    length = 2, value = b & 0x1F, minimum = 0x80;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    length = 3, value = b & 0x0F, minimum = 0x800;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    length = 4, value = b & 0x07, minimum = 0x10000;
+  }
+  if (length == 0 || i + length > n) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((s[i + k] & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (s[i + k] & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *cp = value;
+  return length;
+}
+
+// Whether the character travels in narrow text as itself. The yen sign and the overline
+// have only look-alike forms in the ASCII range (backslash and tilde), which mean something
+// else in talk scripts, so they travel as references instead.
+inline bool hasNarrowForm(const CodecTables& t, char32_t cp) {
+  if (cp > 0xFFFF) return false;
+  std::uint16_t code = t.encode[cp];
+  return code != kNoCode && (code >= 0x80 || code == cp);
+}
+
+void appendDecimalReference(std::string& out, char32_t cp) {
+  char digits[8];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + cp % 10);
+    cp /= 10;
+  } while (cp != 0);
+  out += "&#";
+  while (count > 0) out += digits[--count];
+  out += ';';
+}
+
+// The reference "&#<decimal>;" at text[i] when it names a character without a narrow form
+// (one that appendUtf8AsNarrow writes this way); its length, 0 otherwise.
+inline std::size_t readForeignReference(const CodecTables& t, std::string_view text, std::size_t i,
+                                        char32_t* cp) {
+  if (text.size() - i < 4 || text[i + 1] != '#') return 0;
+  std::size_t k = i + 2;
+  char32_t value = 0;
+  while (k < text.size() && k - i < 10 && text[k] >= '0' && text[k] <= '9') {
+    value = value * 10 + static_cast<char32_t>(text[k] - '0');
+    ++k;
+  }
+  if (k == i + 2 || k >= text.size() || text[k] != ';') return 0;
+  if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  if (hasNarrowForm(t, value)) return 0;
+  *cp = value;
+  return k + 1 - i;
+}
+
+}  // namespace
+
+bool appendUtf8AsNarrow(std::string_view utf8, std::string& out) {
+  const CodecTables& t = tables();
+  const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+  const std::size_t n = utf8.size();
+  std::size_t i = 0;
+  while (i < n) {
+    // Runs of ASCII are copied as they stand.
+    std::size_t run = i;
+    while (run < n && s[run] < 0x80) ++run;
+    if (run > i) {
+      out.append(utf8.data() + i, run - i);
+      i = run;
+      continue;
+    }
+    char32_t cp = 0;
+    std::size_t length = readUtf8(s, n, i, &cp);
+    if (length == 0) return false;
+    i += length;
+    if (!hasNarrowForm(t, cp)) {
+      appendDecimalReference(out, cp);
+      continue;
+    }
+    std::uint16_t code = t.encode[cp];
+    if (code >= 0x100) out += static_cast<char>(code >> 8);
+    out += static_cast<char>(code & 0xFF);
+  }
+  return true;
+}
+
+void appendNarrowAsUtf8(std::string_view narrow, std::string& out) {
+  const CodecTables& t = tables();
+  std::size_t i = 0;
+  char buffer[4];
+  while (i < narrow.size()) {
+    unsigned char b = static_cast<unsigned char>(narrow[i]);
+    if (b < 0x80 && b != '&') {
+      std::size_t run = i;
+      while (run < narrow.size() && static_cast<unsigned char>(narrow[run]) < 0x80 &&
+             narrow[run] != '&') {
+        ++run;
+      }
+      out.append(narrow.data() + i, run - i);
+      i = run;
+      continue;
+    }
+    char32_t cp = 0;
+    if (b == '&') {
+      std::size_t used = readForeignReference(t, narrow, i, &cp);
+      if (used == 0) {
+        out += '&';
+        ++i;
+        continue;
+      }
+      out.append(buffer, writeUtf8(buffer, cp));
+      i += used;
+      continue;
+    }
+    char16_t unit;
+    std::size_t used = decodeAt(t, narrow, i, &unit);
+    if (used == 0) {
+      unit = kReplacement;
+      // As the lenient decoder: a broken pair never swallows an ASCII byte.
+      used = t.kind[b] == kLead && i + 1 < narrow.size() &&
+                     static_cast<unsigned char>(narrow[i + 1]) >= 0x80
+                 ? 2
+                 : 1;
+    }
+    out.append(buffer, writeUtf8(buffer, unit));
+    i += used;
+  }
+}
+
 std::string utf16ToUtf8(std::u16string_view wide) {
   // At most three bytes per unit (a surrogate pair is two units for four bytes).
   std::string out(wide.size() * 3, '\0');

@@ -25,6 +25,18 @@ std::u16string decodeCp932Lenient(std::string_view narrow);
 // writes a numeric character reference.
 bool encodeShiftJisStrict(char32_t codePoint, std::string& out);
 
+// UTF-8 protocol text <-> narrow text. A character without a code page 932 form travels in
+// narrow text as a decimal numeric character reference ("&#128512;"), the form the stores
+// write such characters in, so that it survives variables, scripts and stores unchanged.
+// appendUtf8AsNarrow appends the conversion of strict UTF-8 (no overlong forms, surrogates
+// or code points above U+10FFFF) and answers false at the first byte that is not; out then
+// holds what converted before it. appendNarrowAsUtf8 decodes leniently (a byte sequence
+// that does not convert becomes U+FFFD) and turns back into the character exactly those
+// references whose character has no code page 932 form; any other reference stays text.
+// Both only append to out: a caller that reuses its buffer allocates nothing per call.
+bool appendUtf8AsNarrow(std::string_view utf8, std::string& out);
+void appendNarrowAsUtf8(std::string_view narrow, std::string& out);
+
 // UTF-8 <-> UTF-16 for the XML layer (pugixml speaks UTF-8).
 std::string utf16ToUtf8(std::u16string_view wide);
 std::u16string utf8ToUtf16(std::string_view utf8);

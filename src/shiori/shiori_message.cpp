@@ -29,6 +29,16 @@ bool ShioriMessage::erase(std::string_view key) {
   return true;
 }
 
+bool ShioriMessage::rekey(std::string_view from, std::string_view to) {
+  auto it = entries_.lower_bound(from);
+  if (it == entries_.end() || it->first != from) return false;
+  ByteMultimap::node_type node = entries_.extract(it);
+  node.key().assign(to);
+  // A node goes in after the entries of an equal key, as set() places a new entry.
+  entries_.insert(std::move(node));
+  return true;
+}
+
 const std::string_view TemplateTable::kResponseTemplate =
     "%sstp_type: %sstp_status:\r\n"
     "Locale: %Locale:\r\n"

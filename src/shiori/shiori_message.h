@@ -27,10 +27,15 @@ class ShioriMessage {
   // Removes the earliest entry of the key; true when one was removed.
   bool erase(std::string_view key);
   void clear() { entries_.clear(); }
+  // Moves the earliest entry of `from` to the key `to`, after the entries `to` already has;
+  // the value keeps its storage. False when `from` has no entry.
+  bool rekey(std::string_view from, std::string_view to);
 
   std::size_t size() const { return entries_.size(); }
   std::size_t count(std::string_view key) const { return entries_.count(key); }
   const ByteMultimap& entries() const { return entries_; }
+  // For rewriting values in place (keys stay as they are).
+  ByteMultimap& entries() { return entries_; }
 
  private:
   ByteMultimap entries_;

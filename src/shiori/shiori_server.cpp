@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "config/config_layout.h"
 #include "platform/locale.h"
 #include "platform/path_text.h"
 #include "platform/text_codec.h"
@@ -45,6 +46,13 @@ bool ShioriServer::load(std::optional<std::string_view> directory) {
   std::optional<std::string> vender = pathFromWide(config->directory(u"Directory", u"vender"));
   std::optional<std::string> learning =
       pathFromWide(config->directory(u"Directory", u"learning"));
+  const std::u16string& protocol = config->protocolVersion();
+  answersVersionIn3_ = protocol == kProtocolVersion3;
+  if (!answersVersionIn3_ && !protocol.empty() && protocol != kProtocolVersion2) {
+    problems().report({Problem::Severity::Warning, "zelkaconf.xml",
+                       "Protocol version=\"" + toNarrow(protocol) +
+                           "\" is not known (\"3.0\" or \"2.x\"); hosts are told SHIORI/2.x"});
+  }
   setConfig(std::move(config));
   if (!vender || !learning) return false;
 
@@ -94,19 +102,38 @@ int ShioriServer::exportLoad(HostBlock block, long length, HostDirectoryForm for
 HostBlock ShioriServer::exportRequest(HostBlock block, long* length) {
   if (length == nullptr) return nullptr;
   log().beginRequest();
+  std::optional<std::string> response;
+  bool speaks3 = false;
   try {
-    bool answered = block != nullptr && request(block, *length) && dispatch();
-    if (!answered) buildFailureResponse();
+    const bool parsed = block != nullptr && request(block, *length);
+    if (parsed && isShiori3Request(message_)) {
+      speaks3 = true;
+      response = serveShiori3();
+    } else if (parsed && isVersionRequestToAnswerIn3()) {
+      speaks3 = true;
+      response = serveVersionIn3();
+    } else if (!(parsed && dispatch())) {
+      buildFailureResponse();
+    }
   } catch (...) {
-    // A handler that fails is answered like a request that does not parse.
+    // A handler that fails is answered like a request that does not parse, in the
+    // protocol the request spoke.
     freeHostBlock(block);
-    buildFailureResponse();
     block = nullptr;
+    buildFailureResponse();
+    response.reset();
+    if (speaks3) {
+      try {
+        response = renderShiori3(Shiori3Request{});
+      } catch (...) {
+        response.reset();
+      }
+    }
   }
   // From here on the request block is released, whatever follows.
   freeHostBlock(block);
 
-  std::optional<std::string> response = render();
+  if (!response) response = render();
   if (!response) return nullptr;
   if (runLevel().logsTraffic()) {
     log().write(kResponseBanner);

@@ -14,6 +14,7 @@
 #include "platform/host_memory.h"
 #include "platform/path_text.h"
 #include "shiori/brain.h"
+#include "shiori/shiori3.h"
 #include "shiori/shiori_protocol.h"
 
 namespace zelka {
@@ -43,6 +44,13 @@ class ShioriServer : public ShioriProtocol, public Brain {
   // Clears the header list and sets the response line pseudo-headers and the Charset.
   void beginResponse();
 
+  // A SHIORI/3.0 request in the header list (shiori3.h): refused, or mapped onto the 2.x
+  // request it stands for and dispatched; answers the 3.0 response text.
+  std::string serveShiori3();
+  // Whether the configuration asks hosts to speak 3.0 (Protocol version="3.0"): GET Version
+  // of any SHIORI/2.x version is then answered in 3.0 form.
+  bool answersVersionIn3() const { return answersVersionIn3_; }
+
   // GET Sentence and TEST: the event handling. Publishes the request's headers as script
   // variables, converts timer and mouse events into the module's own events, runs the event's
   // talk and answers 200 with it or 204. Always true.
@@ -62,6 +70,11 @@ class ShioriServer : public ShioriProtocol, public Brain {
   bool otherGhostNamesHandler();
   bool stringResourceHandler();
   void buildFailureResponse();
+  // GET Version of a 2.x version, answered in 3.0 form when the configuration asks for it.
+  bool isVersionRequestToAnswerIn3() const;
+  std::string serveVersionIn3();
+  // The response in the header list as a 3.0 answer.
+  std::string renderShiori3(const Shiori3Request& request);
 
   // Parts of the sentence handler (event_handling.cpp).
   bool handleEvent(std::string name);
@@ -86,6 +99,8 @@ class ShioriServer : public ShioriProtocol, public Brain {
   std::array<std::int32_t, 5> statusCounters_{};
   // True from a load that got as far as starting anything until the matching unload.
   bool sessionActive_ = false;
+  bool answersVersionIn3_ = false;
+  Shiori3Scratch shiori3Scratch_;
 };
 
 }  // namespace zelka

@@ -41,6 +41,7 @@ class GhostCheckTest : public ::testing::Test {
                    "  <DefaultCategory><Define type=\"me\" category=\"果物\"/></DefaultCategory>\n"
                    "  <EventRename><Rename name=\"OnBoot\" rename=\"OnStart\"/>"
                    "<Rename name=\"OnX\"/></EventRename>\n"
+                   "  <Protocol version=\"3.1\"/>\n"
                    "</ZelkaConfiguration>\n")) {
     const std::string header = "[ZELKA KNOWLEDGE 2.0]\n";
     ghost.write("vender/good.tlk", header + sjis("{\ntoken: OnBoot\nscript: やあ\nscript: ほい\n}\n"
@@ -88,6 +89,7 @@ TEST_F(GhostCheckTest, ReportsWhatALoadReadsThenTheFindingsAndChangesNothing) {
       "  learning directory  _learning/  (default) -> " + ghost.dir() + "_learning/\n",
       "  category me         果物        \n",
       "  category mt         技          (default)\n",
+      "  protocol            SHIORI/2.x  (default)\n",
       "  event rename: name=\"OnBoot\" rename=\"OnStart\"\n",
       "  reference separation: none\n",
       "  good.tlk: read, 2 blocks, 3 entries\n",
@@ -103,6 +105,8 @@ TEST_F(GhostCheckTest, ReportsWhatALoadReadsThenTheFindingsAndChangesNothing) {
       "  reflex.txt: 2 variables\n",
       "\nFindings\n"
       "zelkaconf.xml:8: error: <Rename> lacks rename: a load skips it\n",
+      "zelkaconf.xml:9: warning: <Protocol version=\"3.1\"> is not 3.0 or 2.x: hosts are told "
+      "SHIORI/2.x\n",
       "vender/broken.tlk:1: error: the first line is \"[ZELKA KNOWLEDGE 1.0]\", not "
       "[ZELKA KNOWLEDGE 2.0]; the file is not read\n",
       "vender/bom.tlk:1: error: the file begins with a UTF-8 byte order mark",
@@ -116,7 +120,7 @@ TEST_F(GhostCheckTest, ReportsWhatALoadReadsThenTheFindingsAndChangesNothing) {
       "vender/wrong.mem:1: error: the file is empty, unreadable or its first line is not exactly "
       "[ZELKA DICTIONARY]",
       "_learning/neuron.xml: error: the store cannot be read",
-      "\n9 errors, 3 warnings.\n",
+      "\n9 errors, 4 warnings.\n",
   };
   for (const std::string& line : expected) {
     EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n---\n" << run.out;

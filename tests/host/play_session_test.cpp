@@ -67,6 +67,30 @@ TEST(PlaySessionTest, TranscriptShowsCommandsAndReadableTalk) {
             "エミリ: またね。\n");
 }
 
+TEST(PlaySessionTest, ASessionInShiori3ReadsAsInTwoAndCarriesWhatShiftJisCannot) {
+  const std::string script =
+      "こんにちは\n:tick 4\n:touch head 4\n:event OnEcho a \"b c\"\n"
+      ":word %reflex[__TalkInterval]\n:string sakura.recommendsites\n:sender Alice\n元気？\n";
+  HostGhost two, three;
+  HostResult run2 = play(two, script);
+  HostResult run3 = play(three, script, "--protocol 3.0");
+  EXPECT_EQ(run3.status, 0) << run3.err;
+  EXPECT_EQ(run3.out, run2.out);
+
+  // A heard emoji travels in UTF-8 and comes back; a problem the module reports is shown once.
+  HostGhost g;
+  std::string config = g.ghost.read("zelkaconf.xml");
+  config.insert(config.find("</ZelkaConfiguration>"), "<Protocol version=\"9\"/>\n");
+  g.ghost.write("zelkaconf.xml", config);
+  HostResult run = play(g, "\xF0\x9F\x98\x80だよ\n", "--protocol 3.0 --no-boot");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("「\xF0\x9F\x98\x80だよ」とUserさんが言った。"), std::string::npos)
+      << run.out;
+  const std::string warning = "(warning: zelkaconf.xml: Protocol version=\"9\" is not known";
+  EXPECT_NE(run.out.find(warning), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find(warning), run.out.rfind(warning));
+}
+
 TEST(PlaySessionTest, SecondsCountOnAcrossTicksAndNamesCanBeSet) {
   HostGhost g;
   // Free talk every third second: seconds 3 and 6 of seven.

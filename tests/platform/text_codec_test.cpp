@@ -157,3 +157,44 @@ TEST(TextCodec, Utf8AndUtf16HandleSurrogatePairsAndBadInput) {
 
 }  // namespace
 }  // namespace zelka
+
+namespace zelka {
+namespace {
+
+TEST(TextCodec, Utf8ProtocolTextTravelsAsNarrowTextAndBack) {
+  struct Case {
+    std::string utf8;
+    std::string narrow;
+  };
+  const Case cases[] = {
+      {"plain & simple", "plain & simple"},
+      {"\xE3\x81\x82\xEF\xBD\xB1", "\x82\xA0\xB1"},                 // あ and half-width ア
+      {"\xE2\x91\xA0", "\x87\x40"},                                 // ① (code page 932 only)
+      {"a\xF0\x9F\x98\x80z", "a&#128512;z"},                        // no narrow form
+      {"\xC3\xA9\xC2\xA5\xE2\x80\xBE", "&#233;&#165;&#8254;"},      // é; ¥ and ‾ are no \ or ~
+  };
+  for (const Case& c : cases) {
+    std::string narrow = "<";
+    EXPECT_TRUE(appendUtf8AsNarrow(c.utf8, narrow)) << c.utf8;
+    EXPECT_EQ(narrow, "<" + c.narrow);
+    std::string back;
+    appendNarrowAsUtf8(c.narrow, back);
+    EXPECT_EQ(back, c.utf8);
+  }
+}
+
+TEST(TextCodec, OnlyReferencesTheNarrowFormCannotHoldTurnBackAndBadBytesAreRefused) {
+  std::string out;
+  // Characters with a narrow form, malformed references and a broken pair stay text.
+  appendNarrowAsUtf8("&#65; &#12354; &#; &#x41; &#99999999; &#128512 \x81", out);
+  EXPECT_EQ(out, "&#65; &#12354; &#; &#x41; &#99999999; &#128512 \xEF\xBF\xBD");
+  for (std::string_view bad : {"\xC0\xAF", "\xED\xA0\x80", "\xE3\x81", "\xF5\x80\x80\x80",
+                               "\x82\xA0"}) {
+    std::string narrow;
+    EXPECT_FALSE(appendUtf8AsNarrow(std::string("ok") + std::string(bad), narrow));
+    EXPECT_EQ(narrow, "ok");
+  }
+}
+
+}  // namespace
+}  // namespace zelka

@@ -98,6 +98,8 @@ TEST_F(ServerTest, EveryCommandAnswersOnlyItsListedVersions) {
           send(std::string(row.command) + " " + version + "\r\n" + row.headers + "\r\n");
       bool listed = row.versions.count(version) > 0;
       std::string expected = std::string("SHIORI/2.6 ") + (listed ? row.status : "501 Not Implemented");
+      // A SHIORI/3.0 request line is read as 3.0, whose methods are GET and NOTIFY only.
+      if (std::string(version) == "SHIORI/3.0") expected = "SHIORI/3.0 400 Bad Request";
       EXPECT_EQ(statusLine(response), expected) << row.command << " " << version;
       EXPECT_NE(response.find("Charset: Shift_JIS\r\n"), std::string::npos)
           << row.command << " " << version;
