@@ -312,6 +312,9 @@ std::string rejection(const std::string& path, bool scrambled, KnowledgeFileStat
     case KnowledgeFileStatus::kEmpty: return "the file is empty";
     case KnowledgeFileStatus::kMissingArgument:
     case KnowledgeFileStatus::kNoFileName: return "not a file";
+    case KnowledgeFileStatus::kNotConvertible:
+      return "the file is saved as UTF-8 and holds characters Shift_JIS cannot write: the "
+             "module does not read it; replace them and save the file as Shift_JIS";
     case KnowledgeFileStatus::kBadHeader:
     case KnowledgeFileStatus::kRead: break;
   }

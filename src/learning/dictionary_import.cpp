@@ -7,6 +7,8 @@
 #include "learning/knowledge_set.h"
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
+#include "util/author_text.h"
+#include "util/problem_list.h"
 #include "util/text.h"
 
 namespace zelka {
@@ -70,6 +72,10 @@ class ConceptLearner : public DictionaryLearner {
   ConceptLearning concepts_;
 };
 
+void report(ProblemList* problems, Problem problem) {
+  if (problems != nullptr) problems->report(std::move(problem));
+}
+
 }  // namespace
 
 std::u16string cleanDictionaryLine(std::u16string_view line) {
@@ -90,11 +96,8 @@ std::u16string dictionaryCategory(std::u16string_view cleanedLine) {
   return name;
 }
 
-bool readDictionary(const std::string& path, std::u16string_view header,
-                    DictionaryLearner& learner) {
-  std::optional<std::string> bytes = readFile(path);
-  if (!bytes) return false;
-  LinePieces pieces(std::move(*bytes));
+bool teachDictionary(std::string text, std::u16string_view header, DictionaryLearner& learner) {
+  LinePieces pieces(std::move(text));
 
   std::optional<std::string> first = pieces.next();
   if (!first || widen(std::move(*first)) != header) return false;
@@ -120,34 +123,64 @@ bool readDictionary(const std::string& path, std::u16string_view header,
   return true;
 }
 
+bool readDictionary(const std::string& path, std::u16string_view header,
+                    DictionaryLearner& learner) {
+  std::optional<std::string> bytes = readFile(path);
+  if (!bytes) return false;
+  AuthorText text = readAuthorText(std::string(beforeEndOfText(*bytes)));
+  if (text.form == AuthorText::Form::kNotConvertible) return false;
+  return teachDictionary(std::move(text.bytes), header, learner);
+}
+
 bool importDictionary(const std::string& learnedDirectory, const std::string& filePath,
                       std::u16string_view header, KnowledgeSet* knowledge,
-                      DictionaryImportReport* report) {
+                      DictionaryImportReport* importReport,
+                      const DictionaryImportContext& context) {
   DictionaryImportReport ignored;
-  if (report == nullptr) report = &ignored;
-  *report = DictionaryImportReport();
+  DictionaryImportReport& out = importReport != nullptr ? *importReport : ignored;
+  out = DictionaryImportReport();
   if (learnedDirectory.empty() || filePath.empty() || header.empty() || knowledge == nullptr) {
     return false;
   }
   const std::string fileName = fileNameOf(filePath);
   if (fileName.empty()) return false;
+  std::optional<std::string> bytes = readFile(filePath);
+  if (!bytes) return false;
 
+  AuthorText text = readAuthorText(std::string(beforeEndOfText(*bytes)));
+  if (text.form == AuthorText::Form::kNotConvertible) {
+    report(context.problems,
+           {Problem::Severity::Error,
+            text.line == 0 ? filePath : filePath + ":" + std::to_string(text.line),
+            describeNotConvertible(text) +
+                ": the dictionary was not imported and stays in the vendor directory. Replace "
+                "or remove what Shift_JIS cannot write, save the file as Shift_JIS, and it is "
+                "imported at the next start."});
+    return false;
+  }
+
+  bytes.reset();
   try {
     ConceptLearner learner(*knowledge);
     learner.neuronFor(kDefaultCategory);
-    if (!readDictionary(filePath, header, learner)) return false;
+    if (!teachDictionary(std::move(text.bytes), header, learner)) return false;
   } catch (const std::exception&) {
     // A store that cannot take the words leaves the file in place, to be read again at the
     // next start.
     return false;
   }
-  report->imported = true;
+  out.imported = true;
+  if (text.form == AuthorText::Form::kConvertedFromUtf8) {
+    report(context.problems,
+           {Problem::Severity::Warning, filePath,
+            "saved as UTF-8; it was imported converted to Shift_JIS. Save dictionaries as "
+            "Shift_JIS, the encoding of the module's files."});
+  }
 
   // The words are saved before the file leaves the vendor directory: a process killed in
   // between then reads the file again at its next start instead of losing its words, and a
   // file whose words could not be saved stays to be imported again.
-  const bool saved = knowledge->save();
-  if (!saved) return false;
+  if (!knowledge->save()) return false;
 
   makeDirectory(learnedDirectory);   // an existing directory is fine
   const std::string target = learnedDirectory + fileName;
@@ -155,8 +188,8 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
   bool done = moveFile(filePath, target);
   // Some file systems report a failed rename that happened all the same.
   if (!done) done = !fileExists(filePath) && fileExists(target);
-  report->moved = done;
-  return saved;
+  out.moved = done;
+  return true;
 }
 
 }  // namespace zelka

@@ -33,6 +33,7 @@ bool LearningEngine::start(const std::u16string& moduleDirectory) {
 
     const std::string vendor = toNarrow(vendorDirectory);
     const std::string learned = toNarrow(vendorDirectory + u"learned/");
+    const DictionaryImportContext context{problems_};
     std::vector<std::string> changed;
     scanChangedFiles(vendor, "mem", fileTimes_, changed);
     // A path listed twice by the directory search is still imported once.
@@ -40,7 +41,7 @@ bool LearningEngine::start(const std::u16string& moduleDirectory) {
     for (const std::string& path : changed) {
       if (!imported.insert(path).second) continue;
       DictionaryImportReport report;
-      importDictionary(learned, path, kDictionaryHeader, knowledge_.get(), &report);
+      importDictionary(learned, path, kDictionaryHeader, knowledge_.get(), &report, context);
       // A rejected file stays untouched without comment; an imported one that could not be
       // moved aside will be read again at the next start, which its owner should hear of.
       if (report.imported && !report.moved) unmoved_.push_back(path);

@@ -21,6 +21,7 @@
 namespace zelka {
 
 class KnowledgeSet;
+class ProblemList;
 class ZelkaConfig;
 struct StoreSnapshot;
 
@@ -36,6 +37,8 @@ class LearningEngine : public KnowledgeQueries {
   // knowledge set when the directory is empty or the configuration cannot be read. A second
   // start shuts the first one down before it begins.
   bool start(const std::u16string& moduleDirectory);
+  // Where problems the author must hear of go (null: nowhere).
+  void setProblems(ProblemList* problems) { problems_ = problems; }
   void shutdown();
 
   KnowledgeSet* knowledgeSet() { return knowledge_.get(); }
@@ -79,6 +82,7 @@ class LearningEngine : public KnowledgeQueries {
   std::unique_ptr<KnowledgeSet> knowledge_;   // refers to *config_; destroyed first
   FileTimeMap fileTimes_;
   std::vector<std::string> unmoved_;
+  ProblemList* problems_ = nullptr;
 };
 
 }  // namespace zelka

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "learning/knowledge_set.h"
 #include "platform/text_codec.h"
 #include "stores/store_test_support.h"
+#include "util/problem_list.h"
 
 namespace zelka {
 namespace {
@@ -171,6 +173,16 @@ TEST_F(DictionaryReadTest, ZeroByteEndsALine) {
   EXPECT_EQ(calls(), expected);
 }
 
+TEST_F(DictionaryReadTest, EndOfTextByteEndsTheFile) {
+  // Old editors append the byte; it must not become a word.
+  ASSERT_TRUE(read(kHeader + "a\n\x1a"));
+  const std::u16string chaos(kDefaultCategory);
+  EXPECT_EQ(calls(), (std::vector<std::u16string>{u"category <" + chaos + u">: <a>", u"word <a>"}));
+  ASSERT_TRUE(read(kHeader + "a b\x1a" "c\nd\n"));
+  EXPECT_EQ(calls(), (std::vector<std::u16string>{u"category <" + chaos + u">: <a> <b>",
+                                                  u"word <a>", u"word <b>"}));
+}
+
 // ---- import into a knowledge set ----
 
 const char kConfig[] =
@@ -302,6 +314,42 @@ TEST_F(DictionaryImportTest, WordsWithMarkupCharactersAreStoredIntact) {
   }
   EXPECT_EQ(xpath(store("index.xml"), "count(/WordIndexes/Index[@name=\"a&b\"])"), "1");
   EXPECT_EQ(xpath(store("index.xml"), "count(/WordIndexes/Index[@name=\"<tag>\"])"), "1");
+}
+
+// An editor set to UTF-8: the words arrive as the same file saved as Shift_JIS would give
+// them, never garbled; a character Shift_JIS cannot write keeps the whole file out.
+TEST_F(DictionaryImportTest, Utf8DictionaryIsImportedConvertedOrRefused) {
+  ProblemList problems;
+  const DictionaryImportContext context{&problems};
+  writeBytes(vendor("utf8.mem"), kHeader + utf8(u"[果物]\nハリ 林檎\n"));
+  DictionaryImportReport report;
+  ASSERT_TRUE(importDictionary(learned(), vendor("utf8.mem"), kDictionaryHeader, &knowledge_,
+                               &report, context));
+  EXPECT_TRUE(report.moved);
+  EXPECT_EQ(xpath(store("index.xml"), "count(/WordIndexes/Index[@name=\"ハリ\"])"), "1");
+  EXPECT_EQ(xpath(store("index.xml"), "count(/WordIndexes/Index[@name=\"繝上リ\"])"), "0");
+  std::optional<Problem> told = problems.take();
+  ASSERT_TRUE(told);
+  EXPECT_EQ(told->severity, Problem::Severity::Warning);
+  EXPECT_EQ(told->where, vendor("utf8.mem"));
+
+  const std::string emoji = kHeader + "ok\n" + utf8(u"x \U0001F600\n");
+  writeBytes(vendor("emoji.mem"), emoji);
+  EXPECT_FALSE(importDictionary(learned(), vendor("emoji.mem"), kDictionaryHeader, &knowledge_,
+                                &report, context));
+  EXPECT_FALSE(report.imported);
+  EXPECT_EQ(readBytes(vendor("emoji.mem")), emoji);
+  EXPECT_FALSE(knowledge_.wordIndex().findWord(u"ok").entry);
+  told = problems.take();
+  ASSERT_TRUE(told);
+  EXPECT_EQ(told->severity, Problem::Severity::Error);
+  EXPECT_EQ(told->where, vendor("emoji.mem") + ":3");
+  EXPECT_EQ(told->message,
+            "saved as UTF-8, and the character U+1F600 (column 3) has no Shift_JIS form: the "
+            "dictionary was not imported and stays in the vendor directory. Replace or remove "
+            "what Shift_JIS cannot write, save the file as Shift_JIS, and it is imported at "
+            "the next start.");
+  EXPECT_TRUE(problems.empty());
 }
 
 }  // namespace

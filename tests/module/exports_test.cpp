@@ -16,6 +16,7 @@
 
 #include "module/mapped_module.h"
 #include "shiori/ghost_fixture.h"
+#include "stores/store_test_support.h"
 
 namespace zelka {
 namespace {
@@ -327,6 +328,42 @@ TEST_F(ExportsTest, FailedStartNeverOverwritesTheReflexFile) {
   EXPECT_EQ(module->load(bare->dir()), 0);
   EXPECT_EQ(module->unload(), 1);
   EXPECT_EQ(bare->read("reflex.txt"), "kept\x01" "1\n");
+}
+
+// Files as editors save them: a dictionary ending in the byte 0x1A old editors append, files
+// saved as UTF-8, and one holding a character Shift_JIS cannot write.
+TEST_F(ExportsTest, AuthorsFilesAreReadAsTheirEditorsMeantThem) {
+  const std::string hari = "\xe3\x83\x8f\xe3\x83\xaa";  // ハリ in UTF-8
+  ghost->write("vender/eof.mem", "[ZELKA DICTIONARY]\n[c]\nw\n\x1a");
+  ghost->write("vender/utf8.mem", "[ZELKA DICTIONARY]\n[c]\n" + hari + "\n");
+  const std::string emoji = "[ZELKA DICTIONARY]\n[c]\nok \xf0\x9f\x98\x80\n";
+  ghost->write("vender/emoji.mem", emoji);
+  ghost->write("vender/talk.tlk", knowledgeFile(knowledgeBlock("OnZelkaGetResource", hari)));
+
+  ASSERT_EQ(module->load(ghost->dir()), 1);
+  EXPECT_EQ(module->send("GET String SHIORI/2.5\r\nID: x\r\n\r\n"),
+            "SHIORI/2.6 200 OK\r\nString: \x83\x6e\x83\x8a\r\nCharset: Shift_JIS\r\n\r\n");
+  EXPECT_EQ(module->unload(), 1);
+
+  const std::filesystem::path index = ghost->path("_learning/index.xml");
+  // The default category, c, w and ハリ: no word made of the end byte, none garbled.
+  EXPECT_EQ(testing::xpath(index, "count(/WordIndexes/Index)"), "4");
+  EXPECT_EQ(testing::xpath(index, "count(/WordIndexes/Index[@name=\"ハリ\"])"), "1");
+  EXPECT_EQ(testing::xpath(index, "count(/WordIndexes/Index[@name=\"ok\"])"), "0");
+  EXPECT_TRUE(ghost->exists("vender/learned/eof.mem"));
+  EXPECT_TRUE(ghost->exists("vender/learned/utf8.mem"));
+  EXPECT_EQ(ghost->read("vender/emoji.mem"), emoji);
+
+  // Told whatever the run level (the log goes to the current directory).
+  const std::string log = ghost->read("zelka.log");
+  EXPECT_NE(log.find("warning: " + ghost->path("vender/utf8.mem") + ": saved as UTF-8;"),
+            std::string::npos) << log;
+  EXPECT_NE(log.find("warning: " + ghost->path("vender/talk.tlk") + ": saved as UTF-8;"),
+            std::string::npos) << log;
+  EXPECT_NE(log.find("error: " + ghost->path("vender/emoji.mem") +
+                     ":3: saved as UTF-8, and the character U+1F600 (column 4) has no "
+                     "Shift_JIS form: the dictionary was not imported"),
+            std::string::npos) << log;
 }
 
 }  // namespace
