@@ -5,6 +5,7 @@
 
 #include "learning/concept_learning.h"
 #include "learning/knowledge_set.h"
+#include "learning/pending_imports.h"
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
 #include "util/author_text.h"
@@ -57,20 +58,31 @@ std::u16string widen(std::string piece) {
   return toWide(piece);
 }
 
-// Teaches a dictionary to the knowledge set.
+// Teaches a dictionary to the knowledge set: to the bind network (learnWord) and to the word
+// index and neuron network (neuronFor, learnCategory), each part when asked.
 class ConceptLearner : public DictionaryLearner {
  public:
-  explicit ConceptLearner(KnowledgeSet& knowledge) : concepts_(knowledge) {}
-  void neuronFor(std::u16string_view word) override { concepts_.neuronFor(word); }
+  ConceptLearner(KnowledgeSet& knowledge, bool bindPart, bool conceptPart)
+      : concepts_(knowledge), bindPart_(bindPart), conceptPart_(conceptPart) {}
+  void neuronFor(std::u16string_view word) override {
+    if (conceptPart_) concepts_.neuronFor(word);
+  }
   void learnCategory(std::u16string_view category,
                      const std::vector<std::u16string>& words) override {
-    concepts_.learnCategory(category, {words});
+    if (conceptPart_) concepts_.learnCategory(category, {words});
   }
-  void learnWord(std::u16string_view word) override { concepts_.learnWord(word); }
+  void learnWord(std::u16string_view word) override {
+    if (bindPart_) concepts_.learnWord(word);
+  }
 
  private:
   ConceptLearning concepts_;
+  bool bindPart_;
+  bool conceptPart_;
 };
+
+// The stores that take the bind part and the concept part of a dictionary.
+constexpr unsigned kConceptStores = kIndexStore | kNeuronStore;
 
 void report(ProblemList* problems, Problem problem) {
   if (problems != nullptr) problems->report(std::move(problem));
@@ -159,15 +171,28 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
     return false;
   }
 
+  // What an earlier start could not save everywhere is taught only to the stores that lack it.
+  const PendingImports::Key key = PendingImports::keyOf(fileName, *bytes);
   bytes.reset();
-  try {
-    ConceptLearner learner(*knowledge);
-    learner.neuronFor(kDefaultCategory);
-    if (!teachDictionary(std::move(text.bytes), header, learner)) return false;
-  } catch (const std::exception&) {
-    // A store that cannot take the words leaves the file in place, to be read again at the
-    // next start.
-    return false;
+  const unsigned held = context.pending != nullptr ? context.pending->storesHolding(key) : 0;
+  const bool bindPart = (held & kBindStore) == 0;
+  const bool conceptPart = (held & kConceptStores) != kConceptStores;
+
+  unsigned holding = held;
+  if (held != kAllStores) {
+    try {
+      ConceptLearner learner(*knowledge, bindPart, conceptPart);
+      learner.neuronFor(kDefaultCategory);
+      if (!teachDictionary(std::move(text.bytes), header, learner)) return false;
+    } catch (const std::exception&) {
+      // A store that cannot take the words leaves the file in place, to be read again at the
+      // next start.
+      return false;
+    }
+    // The words are saved before the file leaves the vendor directory: a process killed in
+    // between then reads the file again at its next start instead of losing its words, and a
+    // file whose words could not be saved stays to be imported again.
+    holding |= knowledge->saveStores();
   }
   out.imported = true;
   if (text.form == AuthorText::Form::kConvertedFromUtf8) {
@@ -177,10 +202,10 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
             "Shift_JIS, the encoding of the module's files."});
   }
 
-  // The words are saved before the file leaves the vendor directory: a process killed in
-  // between then reads the file again at its next start instead of losing its words, and a
-  // file whose words could not be saved stays to be imported again.
-  if (!knowledge->save()) return false;
+  // Recorded before the move too: a process killed before the file has moved then only moves
+  // it at the next start.
+  if (context.pending != nullptr) context.pending->record(key, holding);
+  if (holding != kAllStores) return false;
 
   makeDirectory(learnedDirectory);   // an existing directory is fine
   const std::string target = learnedDirectory + fileName;
@@ -189,6 +214,7 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
   // Some file systems report a failed rename that happened all the same.
   if (!done) done = !fileExists(filePath) && fileExists(target);
   out.moved = done;
+  if (done && context.pending != nullptr) context.pending->record(key, 0);
   return true;
 }
 

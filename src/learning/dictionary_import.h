@@ -21,6 +21,7 @@
 namespace zelka {
 
 class KnowledgeSet;
+class PendingImports;
 class ProblemList;
 
 // The category of words that precede any category line, and of an empty category line.
@@ -67,6 +68,13 @@ bool readDictionary(const std::string& path, std::u16string_view header,
 // fails (the file is then left where it is); a file whose words could not be saved is left
 // where it is too, to be imported again. The report, when given, tells whether the words
 // were taught and whether the file left the vendor directory.
+//
+// With a record of pending imports, a file that some stores could not save is recorded with
+// the stores that did, and the next import of the same file teaches only the others: the bind
+// network's part (which counts every passage) is never taught twice; the word index and the
+// neuron network, whose entries refer to each other, are taught together while either lacks
+// the file (teaching them again what they hold adds nothing, and a store that failed to load
+// took nothing). The file moves once all four stores hold it.
 // Problems for the author (a file read converted from UTF-8, or refused because it cannot
 // be) go into `problems` when given.
 struct DictionaryImportReport {
@@ -74,6 +82,7 @@ struct DictionaryImportReport {
   bool moved = false;
 };
 struct DictionaryImportContext {
+  PendingImports* pending = nullptr;
   ProblemList* problems = nullptr;
 };
 bool importDictionary(const std::string& learnedDirectory, const std::string& filePath,

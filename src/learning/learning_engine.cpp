@@ -1,12 +1,14 @@
 #include "learning/learning_engine.h"
 
 #include <exception>
+#include <optional>
 #include <set>
 
 #include "config/zelka_config.h"
 #include "learning/concept_learning.h"
 #include "learning/dictionary_import.h"
 #include "learning/knowledge_set.h"
+#include "learning/pending_imports.h"
 #include "platform/text_codec.h"
 
 namespace zelka {
@@ -33,7 +35,17 @@ bool LearningEngine::start(const std::u16string& moduleDirectory) {
 
     const std::string vendor = toNarrow(vendorDirectory);
     const std::string learned = toNarrow(vendorDirectory + u"learned/");
-    const DictionaryImportContext context{problems_};
+    // The record of dictionaries some stores could not save lives beside the stores; a
+    // learning directory the narrow code page cannot name has no stores and no record.
+    std::optional<PendingImports> pending;
+    const std::string learning = toNarrow(knowledge_->learningDirectory());
+    if (toWide(learning) == knowledge_->learningDirectory()) pending.emplace(learning);
+    const DictionaryImportContext context{pending ? &*pending : nullptr, problems_};
+
+    // Every dictionary still in the vendor directory is tried at each start, also a later
+    // start in the same process: one left there (rejected, or not in every store yet) is
+    // due again although it has not changed.
+    fileTimes_.clear();
     std::vector<std::string> changed;
     scanChangedFiles(vendor, "mem", fileTimes_, changed);
     // A path listed twice by the directory search is still imported once.
@@ -46,6 +58,8 @@ bool LearningEngine::start(const std::u16string& moduleDirectory) {
       // moved aside will be read again at the next start, which its owner should hear of.
       if (report.imported && !report.moved) unmoved_.push_back(path);
     }
+    // A recorded file that is gone, or was edited, is a dictionary of its own now.
+    if (pending) pending->forgetStale(vendor);
   } catch (const std::exception&) {
     // Out of memory or a failing file system: what loaded stays usable, the rest is skipped.
     return knowledge_ != nullptr && loaded;

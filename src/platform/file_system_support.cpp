@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace zelka::fs_support {
 namespace {
@@ -56,3 +57,21 @@ std::string brokenName(const std::string& path, const std::tm& stamp, int counte
 }
 
 }  // namespace zelka::fs_support
+
+namespace zelka {
+
+void removeLeftoverTemporaries(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) return;
+  const std::string stem = name + kTemporarySuffix;
+  const std::optional<std::vector<DirectoryEntry>> entries = listDirectory(directory, "*");
+  if (!entries) return;
+  for (const DirectoryEntry& entry : *entries) {
+    if (entry.isDirectory || entry.name.compare(0, stem.size(), stem) != 0) continue;
+    deleteFile(slash == std::string::npos ? entry.name : directory + entry.name);
+  }
+}
+
+}  // namespace zelka

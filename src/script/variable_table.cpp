@@ -40,21 +40,6 @@ bool fitEntry(std::string& name, std::string& value) {
   return true;
 }
 
-// Removes what an interrupted save of the file left beside it: its temporary files.
-void removeLeftoverTemporaries(const std::string& path) {
-  const std::size_t slash = path.find_last_of("/\\");
-  const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty()) return;
-  const std::string stem = name + kTemporarySuffix;
-  const std::optional<std::vector<DirectoryEntry>> entries = listDirectory(directory, "*");
-  if (!entries) return;
-  for (const DirectoryEntry& entry : *entries) {
-    if (entry.isDirectory || entry.name.compare(0, stem.size(), stem) != 0) continue;
-    deleteFile(slash == std::string::npos ? entry.name : directory + entry.name);
-  }
-}
-
 }  // namespace
 
 ValueKind classifyValue(std::string_view text) {

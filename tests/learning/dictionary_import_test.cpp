@@ -320,7 +320,7 @@ TEST_F(DictionaryImportTest, WordsWithMarkupCharactersAreStoredIntact) {
 // them, never garbled; a character Shift_JIS cannot write keeps the whole file out.
 TEST_F(DictionaryImportTest, Utf8DictionaryIsImportedConvertedOrRefused) {
   ProblemList problems;
-  const DictionaryImportContext context{&problems};
+  const DictionaryImportContext context{nullptr, &problems};
   writeBytes(vendor("utf8.mem"), kHeader + utf8(u"[果物]\nハリ 林檎\n"));
   DictionaryImportReport report;
   ASSERT_TRUE(importDictionary(learned(), vendor("utf8.mem"), kDictionaryHeader, &knowledge_,

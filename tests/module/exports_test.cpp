@@ -330,6 +330,49 @@ TEST_F(ExportsTest, FailedStartNeverOverwritesTheReflexFile) {
   EXPECT_EQ(bare->read("reflex.txt"), "kept\x01" "1\n");
 }
 
+// A store that cannot be written (here neuron.xml is a directory) keeps a dictionary in the
+// vendor directory. The starts that find it again must not count its words once more in the
+// stores that saved them; once the store is back, the dictionary goes into it once and moves.
+TEST_F(ExportsTest, DictionaryIsCountedOnceWhileAStoreCannotSaveIt) {
+  module.reset();   // every start below maps the module afresh, as a new host process would
+  const std::string dictionary = "[ZELKA DICTIONARY]\n[fruit]\napple pear\n";
+  ghost->write("vender/fruit.mem", dictionary);
+  std::filesystem::create_directories(ghost->path("_learning/neuron.xml"));
+  const auto file = [&](const char* name) { return std::filesystem::path(ghost->path(name)); };
+
+  std::string firstImport;
+  for (int start = 1; start <= 3; ++start) {
+    Module m;
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(m.load(ghost->dir()), 0);   // a store that does not load fails the load
+    EXPECT_EQ(m.unload(), 1);
+    if (start == 1) firstImport = ghost->read("_learning/bind.xml");
+    EXPECT_EQ(ghost->read("_learning/bind.xml"), firstImport) << "start " << start;
+    EXPECT_EQ(ghost->read("vender/fruit.mem"), dictionary);
+  }
+  // One passage from the root for each of fruit, apple and pear.
+  EXPECT_EQ(testing::xpath(file("_learning/bind.xml"), "string(/Bind/@total)"),
+            "3.000000000000000e+000");
+  const std::string pending = ghost->read("_learning/pending_dictionaries.txt");
+  EXPECT_NE(pending.find(" 38 bind,index,journal fruit.mem\n"), std::string::npos) << pending;
+
+  std::filesystem::remove(ghost->path("_learning/neuron.xml"));
+  for (int start = 4; start <= 5; ++start) {
+    Module m;
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(m.load(ghost->dir()), 1);
+    EXPECT_EQ(m.unload(), 1);
+    EXPECT_EQ(ghost->read("_learning/bind.xml"), firstImport) << "start " << start;
+    EXPECT_EQ(testing::xpath(file("_learning/neuron.xml"),
+                             "count(//Expression[@name=\"apple\"])"), "1");
+    EXPECT_EQ(testing::xpath(file("_learning/index.xml"),
+                             "count(/WordIndexes/Index[@name=\"pear\"])"), "1");
+    EXPECT_FALSE(ghost->exists("vender/fruit.mem"));
+    EXPECT_EQ(ghost->read("vender/learned/fruit.mem"), dictionary);
+    EXPECT_FALSE(ghost->exists("_learning/pending_dictionaries.txt"));
+  }
+}
+
 // Files as editors save them: a dictionary ending in the byte 0x1A old editors append, files
 // saved as UTF-8, and one holding a character Shift_JIS cannot write.
 TEST_F(ExportsTest, AuthorsFilesAreReadAsTheirEditorsMeantThem) {
