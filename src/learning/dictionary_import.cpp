@@ -60,25 +60,58 @@ std::u16string widen(std::string piece) {
 
 // Teaches a dictionary to the knowledge set: to the bind network (learnWord) and to the word
 // index and neuron network (neuronFor, learnCategory), each part when asked.
+//
+// With `relearnLostNeurons`, the word index holds this dictionary from an earlier start whose
+// neuron network could not be saved: the index entries of its words name neurons that were
+// never written. Such aliases are dropped before a word is learned (an entry left with none
+// goes too), so that the words are learned as on a first import instead of resolving to
+// neurons that do not exist. This is done only while the neuron network is loaded: with no
+// network every neuron would look lost.
 class ConceptLearner : public DictionaryLearner {
  public:
-  ConceptLearner(KnowledgeSet& knowledge, bool bindPart, bool conceptPart)
-      : concepts_(knowledge), bindPart_(bindPart), conceptPart_(conceptPart) {}
+  ConceptLearner(KnowledgeSet& knowledge, bool bindPart, bool conceptPart,
+                 bool relearnLostNeurons)
+      : knowledge_(knowledge),
+        concepts_(knowledge),
+        bindPart_(bindPart),
+        conceptPart_(conceptPart),
+        relearnLostNeurons_(conceptPart && relearnLostNeurons &&
+                            !knowledge.neuronNetwork().structureRoot().empty()) {}
   void neuronFor(std::u16string_view word) override {
-    if (conceptPart_) concepts_.neuronFor(word);
+    if (!conceptPart_) return;
+    forgetLostNeurons(word);
+    concepts_.neuronFor(word);
   }
   void learnCategory(std::u16string_view category,
                      const std::vector<std::u16string>& words) override {
-    if (conceptPart_) concepts_.learnCategory(category, {words});
+    if (!conceptPart_) return;
+    forgetLostNeurons(category);
+    for (const std::u16string& word : words) forgetLostNeurons(word);
+    concepts_.learnCategory(category, {words});
   }
   void learnWord(std::u16string_view word) override {
     if (bindPart_) concepts_.learnWord(word);
   }
 
  private:
+  void forgetLostNeurons(std::u16string_view word) {
+    if (!relearnLostNeurons_) return;
+    IndexEntry entry = knowledge_.wordIndex().findWord(word).entry;
+    if (!entry) return;
+    for (const std::u16string& id : entry.aliases()) {
+      if (!knowledge_.neuronNetwork().findNeuron(id)) entry.removeAlias(id);
+    }
+    if (entry.aliases().empty()) {
+      XmlNode element = entry.element();
+      element.remove();
+    }
+  }
+
+  KnowledgeSet& knowledge_;
   ConceptLearning concepts_;
   bool bindPart_;
   bool conceptPart_;
+  bool relearnLostNeurons_;
 };
 
 // The stores that take the bind part and the concept part of a dictionary.
@@ -181,7 +214,8 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
   unsigned holding = held;
   if (held != kAllStores) {
     try {
-      ConceptLearner learner(*knowledge, bindPart, conceptPart);
+      ConceptLearner learner(*knowledge, bindPart, conceptPart,
+                             (held & kIndexStore) != 0 && (held & kNeuronStore) == 0);
       learner.neuronFor(kDefaultCategory);
       if (!teachDictionary(std::move(text.bytes), header, learner)) return false;
     } catch (const std::exception&) {

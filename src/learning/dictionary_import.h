@@ -73,8 +73,9 @@ bool readDictionary(const std::string& path, std::u16string_view header,
 // the stores that did, and the next import of the same file teaches only the others: the bind
 // network's part (which counts every passage) is never taught twice; the word index and the
 // neuron network, whose entries refer to each other, are taught together while either lacks
-// the file (teaching them again what they hold adds nothing, and a store that failed to load
-// took nothing). The file moves once all four stores hold it.
+// the file (teaching them again what they hold adds nothing, a store that failed to load took
+// nothing, and index entries naming neurons that were never saved are learned afresh). The
+// file moves once all four stores hold it.
 // Problems for the author (a file read converted from UTF-8, or refused because it cannot
 // be) go into `problems` when given.
 struct DictionaryImportReport {

@@ -10,6 +10,7 @@
 #include "config/zelka_config.h"
 #include "learning/concept_learning.h"
 #include "learning/knowledge_set.h"
+#include "learning/pending_imports.h"
 #include "platform/text_codec.h"
 #include "stores/store_test_support.h"
 #include "util/problem_list.h"
@@ -350,6 +351,54 @@ TEST_F(DictionaryImportTest, Utf8DictionaryIsImportedConvertedOrRefused) {
             "what Shift_JIS cannot write, save the file as Shift_JIS, and it is imported at "
             "the next start.");
   EXPECT_TRUE(problems.empty());
+}
+
+// The neuron network could not save a dictionary that the other stores saved (its file was
+// replaced by a directory after the load, as a full disk or a locked file would fail it). The
+// next start, with the store writable again, teaches it only the concepts: the bind network is
+// left as the first import left it, and the neurons are made afresh, with the index entries
+// naming them rather than the neurons that were never written.
+TEST_F(DictionaryImportTest, StoreThatCouldNotSaveGetsTheDictionaryAtTheNextStart) {
+  const std::string words = kHeader + sjis(u"[果物]\n林檎 りんご\n");
+  writeBytes(vendor("fruit.mem"), words);
+  std::filesystem::remove(store("neuron.xml"));
+  std::filesystem::create_directory(store("neuron.xml"));
+  {
+    PendingImports pending(store("").string());
+    DictionaryImportReport report;
+    EXPECT_FALSE(importDictionary(learned(), vendor("fruit.mem"), kDictionaryHeader,
+                                  &knowledge_, &report, {&pending, nullptr}));
+    EXPECT_TRUE(report.imported);
+    EXPECT_FALSE(report.moved);
+  }
+  EXPECT_NE(readBytes(store("pending_dictionaries.txt")).find(" bind,index,journal fruit.mem\n"),
+            std::string::npos);
+  const std::string bind = readBytes(store("bind.xml"));
+  std::filesystem::remove(store("neuron.xml"));
+
+  KnowledgeSet next;
+  ASSERT_TRUE(next.load(dir_.path().u16string() + u"/", &config_));
+  PendingImports pending(store("").string());
+  DictionaryImportReport report;
+  ASSERT_TRUE(importDictionary(learned(), vendor("fruit.mem"), kDictionaryHeader, &next, &report,
+                               {&pending, nullptr}));
+  EXPECT_TRUE(report.moved);
+  EXPECT_EQ(readBytes(store("bind.xml")), bind);
+  EXPECT_FALSE(std::filesystem::exists(store("pending_dictionaries.txt")));
+
+  const std::string category =
+      xpath(store("index.xml"), "string(/WordIndexes/Index[@name=\"果物\"]/Alias/@name)");
+  const std::string group =
+      xpath(store("index.xml"), "string(/WordIndexes/Index[@name=\"林檎\"]/Alias/@name)");
+  EXPECT_EQ(xpath(store("index.xml"), "count(/WordIndexes/Index/Alias)"), "4");
+  EXPECT_EQ(xpath(store("index.xml"), "string(/WordIndexes/Index[@name=\"りんご\"]/Alias/@name)"),
+            group);
+  const std::string c = "/NeuronStructure/Neuron[@name=\"" + category + "\"]";
+  const std::string g = "/NeuronStructure/Neuron[@name=\"" + group + "\"]";
+  EXPECT_EQ(xpath(store("neuron.xml"), "count(/NeuronStructure/Neuron)"), "3");
+  EXPECT_EQ(xpath(store("neuron.xml"), "string(" + c + "/DownwardNetowrk/Concept/Synapse/@name)"),
+            group);
+  EXPECT_EQ(xpath(store("neuron.xml"), "count(" + g + "/Expressions/Expression)"), "2");
 }
 
 }  // namespace
