@@ -330,6 +330,34 @@ TEST_F(ExportsTest, FailedStartNeverOverwritesTheReflexFile) {
   EXPECT_EQ(bare->read("reflex.txt"), "kept\x01" "1\n");
 }
 
+// A hand-edited distance beyond the finite range is a link never followed: the heard text is
+// cut after it, passing it counts nothing, and it is written back as a finite distance.
+TEST_F(ExportsTest, BindLinkBeyondTheFiniteRangeIsNeverFollowed) {
+  ConfigOptions options;
+  options.runlevel = 3;   // the segments go to the log
+  useConfig(makeConfig(options));
+  ghost->write("_learning/bind.xml",
+               "<?xml version='1.0' encoding='Shift_JIS'?>\n<Bind name=\"root\" total=\"2\">"
+               "<Bind name=\"x\" distance=\"1e999\" total=\"0\"/>"
+               "<Bind name=\"y\" distance=\"0\" total=\"0\"/></Bind>\n");
+  ASSERT_EQ(module->load(ghost->dir()), 1);
+  module->send("GET Sentence SHIORI/2.2\r\nSender: Anna\r\nSentence: xy\r\n"
+               "SecurityLevel: local\r\n\r\n");
+  EXPECT_EQ(module->unload(), 1);
+
+  const std::string log = ghost->read("zelka.log");
+  const std::size_t result = log.find("expression automatic segmentation result: ");
+  ASSERT_NE(result, std::string::npos) << log;
+  EXPECT_EQ(log.substr(log.find_first_not_of("\r\n", log.find('\n', result)), 4), "x y ") << log;
+  const std::filesystem::path bind = ghost->path("_learning/bind.xml");
+  EXPECT_EQ(testing::xpath(bind, "string(/Bind/@total)"), "3.000000000000000e+000");
+  EXPECT_EQ(testing::xpath(bind, "string(/Bind/Bind[@name=\"x\"]/@distance)"),
+            "1.000000000000000e+300");
+  EXPECT_EQ(testing::xpath(bind, "string(/Bind/Bind[@name=\"y\"]/@distance)"),
+            "0.000000000000000e+000");
+  EXPECT_EQ(testing::xpath(bind, "count(//Bind[@name=\"x\"]/Bind)"), "0");
+}
+
 // A store that cannot be written (here neuron.xml is a directory) keeps a dictionary in the
 // vendor directory. The starts that find it again must not count its words once more in the
 // stores that saved them; once the store is back, the dictionary goes into it once and moves.
