@@ -14,6 +14,7 @@
 #include "script/meta_elements.h"
 #include "script/script_parser.h"
 #include "terminal_text.h"
+#include "util/author_text.h"
 #include "util/line_reader.h"
 #include "util/text.h"
 #include "util/text_encoding.h"
@@ -312,6 +313,9 @@ std::string rejection(const std::string& path, bool scrambled, KnowledgeFileStat
     case KnowledgeFileStatus::kEmpty: return "the file is empty";
     case KnowledgeFileStatus::kMissingArgument:
     case KnowledgeFileStatus::kNoFileName: return "not a file";
+    case KnowledgeFileStatus::kNotConvertible:
+      return "the file is saved as UTF-8 and holds characters Shift_JIS cannot write: the "
+             "module does not read it; replace them and save the file as Shift_JIS";
     case KnowledgeFileStatus::kBadHeader:
     case KnowledgeFileStatus::kRead: break;
   }
@@ -363,9 +367,17 @@ KnowledgeFileReport KnowledgeLint::readFile(const std::string& path, bool scramb
   }
   observer.finish(report.unclosedBraces);
 
+  // The text as a load reads it: a plain file up to a byte 0x1A, a file saved as UTF-8
+  // converted to Shift_JIS.
   auto text = std::make_shared<FileText>();
   if (std::optional<std::string> bytes = zelka::readFile(path)) {
-    text->content = scrambled ? unscrambleKnowledgeText(*bytes) : std::move(*bytes);
+    text->content = scrambled ? unscrambleKnowledgeText(*bytes)
+                              : std::string(beforeEndOfText(*bytes));
+    if (report.convertedFromUtf8) text->content = readAuthorText(std::move(text->content)).bytes;
+  }
+  if (report.convertedFromUtf8) {
+    findings_.warning(file, 0, "the file is saved as UTF-8: a load reads it converted to "
+                               "Shift_JIS; save it as Shift_JIS");
   }
   std::string_view rest = text->content;
   while (!rest.empty()) {

@@ -5,8 +5,11 @@
 
 #include "learning/concept_learning.h"
 #include "learning/knowledge_set.h"
+#include "learning/pending_imports.h"
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
+#include "util/author_text.h"
+#include "util/problem_list.h"
 #include "util/text.h"
 
 namespace zelka {
@@ -55,20 +58,68 @@ std::u16string widen(std::string piece) {
   return toWide(piece);
 }
 
-// Teaches a dictionary to the knowledge set.
+// Teaches a dictionary to the knowledge set: to the bind network (learnWord) and to the word
+// index and neuron network (neuronFor, learnCategory), each part when asked.
+//
+// With `relearnLostNeurons`, the word index holds this dictionary from an earlier start whose
+// neuron network could not be saved: the index entries of its words name neurons that were
+// never written. Such aliases are dropped before a word is learned (an entry left with none
+// goes too), so that the words are learned as on a first import instead of resolving to
+// neurons that do not exist. This is done only while the neuron network is loaded: with no
+// network every neuron would look lost.
 class ConceptLearner : public DictionaryLearner {
  public:
-  explicit ConceptLearner(KnowledgeSet& knowledge) : concepts_(knowledge) {}
-  void neuronFor(std::u16string_view word) override { concepts_.neuronFor(word); }
+  ConceptLearner(KnowledgeSet& knowledge, bool bindPart, bool conceptPart,
+                 bool relearnLostNeurons)
+      : knowledge_(knowledge),
+        concepts_(knowledge),
+        bindPart_(bindPart),
+        conceptPart_(conceptPart),
+        relearnLostNeurons_(conceptPart && relearnLostNeurons &&
+                            !knowledge.neuronNetwork().structureRoot().empty()) {}
+  void neuronFor(std::u16string_view word) override {
+    if (!conceptPart_) return;
+    forgetLostNeurons(word);
+    concepts_.neuronFor(word);
+  }
   void learnCategory(std::u16string_view category,
                      const std::vector<std::u16string>& words) override {
+    if (!conceptPart_) return;
+    forgetLostNeurons(category);
+    for (const std::u16string& word : words) forgetLostNeurons(word);
     concepts_.learnCategory(category, {words});
   }
-  void learnWord(std::u16string_view word) override { concepts_.learnWord(word); }
+  void learnWord(std::u16string_view word) override {
+    if (bindPart_) concepts_.learnWord(word);
+  }
 
  private:
+  void forgetLostNeurons(std::u16string_view word) {
+    if (!relearnLostNeurons_) return;
+    IndexEntry entry = knowledge_.wordIndex().findWord(word).entry;
+    if (!entry) return;
+    for (const std::u16string& id : entry.aliases()) {
+      if (!knowledge_.neuronNetwork().findNeuron(id)) entry.removeAlias(id);
+    }
+    if (entry.aliases().empty()) {
+      XmlNode element = entry.element();
+      element.remove();
+    }
+  }
+
+  KnowledgeSet& knowledge_;
   ConceptLearning concepts_;
+  bool bindPart_;
+  bool conceptPart_;
+  bool relearnLostNeurons_;
 };
+
+// The stores that take the bind part and the concept part of a dictionary.
+constexpr unsigned kConceptStores = kIndexStore | kNeuronStore;
+
+void report(ProblemList* problems, Problem problem) {
+  if (problems != nullptr) problems->report(std::move(problem));
+}
 
 }  // namespace
 
@@ -90,11 +141,8 @@ std::u16string dictionaryCategory(std::u16string_view cleanedLine) {
   return name;
 }
 
-bool readDictionary(const std::string& path, std::u16string_view header,
-                    DictionaryLearner& learner) {
-  std::optional<std::string> bytes = readFile(path);
-  if (!bytes) return false;
-  LinePieces pieces(std::move(*bytes));
+bool teachDictionary(std::string text, std::u16string_view header, DictionaryLearner& learner) {
+  LinePieces pieces(std::move(text));
 
   std::optional<std::string> first = pieces.next();
   if (!first || widen(std::move(*first)) != header) return false;
@@ -120,34 +168,78 @@ bool readDictionary(const std::string& path, std::u16string_view header,
   return true;
 }
 
+bool readDictionary(const std::string& path, std::u16string_view header,
+                    DictionaryLearner& learner) {
+  std::optional<std::string> bytes = readFile(path);
+  if (!bytes) return false;
+  AuthorText text = readAuthorText(std::string(beforeEndOfText(*bytes)));
+  if (text.form == AuthorText::Form::kNotConvertible) return false;
+  return teachDictionary(std::move(text.bytes), header, learner);
+}
+
 bool importDictionary(const std::string& learnedDirectory, const std::string& filePath,
                       std::u16string_view header, KnowledgeSet* knowledge,
-                      DictionaryImportReport* report) {
+                      DictionaryImportReport* importReport,
+                      const DictionaryImportContext& context) {
   DictionaryImportReport ignored;
-  if (report == nullptr) report = &ignored;
-  *report = DictionaryImportReport();
+  DictionaryImportReport& out = importReport != nullptr ? *importReport : ignored;
+  out = DictionaryImportReport();
   if (learnedDirectory.empty() || filePath.empty() || header.empty() || knowledge == nullptr) {
     return false;
   }
   const std::string fileName = fileNameOf(filePath);
   if (fileName.empty()) return false;
+  std::optional<std::string> bytes = readFile(filePath);
+  if (!bytes) return false;
 
-  try {
-    ConceptLearner learner(*knowledge);
-    learner.neuronFor(kDefaultCategory);
-    if (!readDictionary(filePath, header, learner)) return false;
-  } catch (const std::exception&) {
-    // A store that cannot take the words leaves the file in place, to be read again at the
-    // next start.
+  AuthorText text = readAuthorText(std::string(beforeEndOfText(*bytes)));
+  if (text.form == AuthorText::Form::kNotConvertible) {
+    report(context.problems,
+           {Problem::Severity::Error,
+            text.line == 0 ? filePath : filePath + ":" + std::to_string(text.line),
+            describeNotConvertible(text) +
+                ": the dictionary was not imported and stays in the vendor directory. Replace "
+                "or remove what Shift_JIS cannot write, save the file as Shift_JIS, and it is "
+                "imported at the next start."});
     return false;
   }
-  report->imported = true;
 
-  // The words are saved before the file leaves the vendor directory: a process killed in
-  // between then reads the file again at its next start instead of losing its words, and a
-  // file whose words could not be saved stays to be imported again.
-  const bool saved = knowledge->save();
-  if (!saved) return false;
+  // What an earlier start could not save everywhere is taught only to the stores that lack it.
+  const PendingImports::Key key = PendingImports::keyOf(fileName, *bytes);
+  bytes.reset();
+  const unsigned held = context.pending != nullptr ? context.pending->storesHolding(key) : 0;
+  const bool bindPart = (held & kBindStore) == 0;
+  const bool conceptPart = (held & kConceptStores) != kConceptStores;
+
+  unsigned holding = held;
+  if (held != kAllStores) {
+    try {
+      ConceptLearner learner(*knowledge, bindPart, conceptPart,
+                             (held & kIndexStore) != 0 && (held & kNeuronStore) == 0);
+      learner.neuronFor(kDefaultCategory);
+      if (!teachDictionary(std::move(text.bytes), header, learner)) return false;
+    } catch (const std::exception&) {
+      // A store that cannot take the words leaves the file in place, to be read again at the
+      // next start.
+      return false;
+    }
+    // The words are saved before the file leaves the vendor directory: a process killed in
+    // between then reads the file again at its next start instead of losing its words, and a
+    // file whose words could not be saved stays to be imported again.
+    holding |= knowledge->saveStores();
+  }
+  out.imported = true;
+  if (text.form == AuthorText::Form::kConvertedFromUtf8) {
+    report(context.problems,
+           {Problem::Severity::Warning, filePath,
+            "saved as UTF-8; it was imported converted to Shift_JIS. Save dictionaries as "
+            "Shift_JIS, the encoding of the module's files."});
+  }
+
+  // Recorded before the move too: a process killed before the file has moved then only moves
+  // it at the next start.
+  if (context.pending != nullptr) context.pending->record(key, holding);
+  if (holding != kAllStores) return false;
 
   makeDirectory(learnedDirectory);   // an existing directory is fine
   const std::string target = learnedDirectory + fileName;
@@ -155,8 +247,9 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
   bool done = moveFile(filePath, target);
   // Some file systems report a failed rename that happened all the same.
   if (!done) done = !fileExists(filePath) && fileExists(target);
-  report->moved = done;
-  return saved;
+  out.moved = done;
+  if (done && context.pending != nullptr) context.pending->record(key, 0);
+  return true;
 }
 
 }  // namespace zelka

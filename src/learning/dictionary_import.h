@@ -7,6 +7,10 @@
 //
 // Lines are read in pieces of at most 2047 bytes; a longer line goes on in the next piece,
 // which counts as a line of its own. A piece never ends inside a two-byte character.
+//
+// A file ends at its first byte 0x1A. A file saved as UTF-8 is read converted to Shift_JIS;
+// one holding a character that Shift_JIS cannot write is not read at all, so that no
+// garbled word ever reaches the stores (see util/author_text.h).
 #pragma once
 
 #include <cstddef>
@@ -17,6 +21,8 @@
 namespace zelka {
 
 class KnowledgeSet;
+class PendingImports;
+class ProblemList;
 
 // The category of words that precede any category line, and of an empty category line.
 inline constexpr std::u16string_view kDefaultCategory = u"カオスデバイス";
@@ -45,8 +51,13 @@ std::u16string cleanDictionaryLine(std::u16string_view line);
 // when that is empty.
 std::u16string dictionaryCategory(std::u16string_view cleanedLine);
 
+// Teaches the lines of a dictionary's text (Shift_JIS, as read) to the learner. False, with
+// nothing taught, when the text is empty or its first line is not the header.
+bool teachDictionary(std::string text, std::u16string_view header, DictionaryLearner& learner);
+
 // Reads one dictionary file and teaches its lines to the learner. False, with nothing taught,
-// when the file cannot be opened, is empty or its first line is not the header.
+// when the file cannot be opened, is empty, cannot be converted from UTF-8 or its first line
+// is not the header.
 bool readDictionary(const std::string& path, std::u16string_view header,
                     DictionaryLearner& learner);
 
@@ -57,12 +68,27 @@ bool readDictionary(const std::string& path, std::u16string_view header,
 // fails (the file is then left where it is); a file whose words could not be saved is left
 // where it is too, to be imported again. The report, when given, tells whether the words
 // were taught and whether the file left the vendor directory.
+//
+// With a record of pending imports, a file that some stores could not save is recorded with
+// the stores that did, and the next import of the same file teaches only the others: the bind
+// network's part (which counts every passage) is never taught twice; the word index and the
+// neuron network, whose entries refer to each other, are taught together while either lacks
+// the file (teaching them again what they hold adds nothing, a store that failed to load took
+// nothing, and index entries naming neurons that were never saved are learned afresh). The
+// file moves once all four stores hold it.
+// Problems for the author (a file read converted from UTF-8, or refused because it cannot
+// be) go into `problems` when given.
 struct DictionaryImportReport {
   bool imported = false;
   bool moved = false;
 };
+struct DictionaryImportContext {
+  PendingImports* pending = nullptr;
+  ProblemList* problems = nullptr;
+};
 bool importDictionary(const std::string& learnedDirectory, const std::string& filePath,
                       std::u16string_view header, KnowledgeSet* knowledge,
-                      DictionaryImportReport* report = nullptr);
+                      DictionaryImportReport* report = nullptr,
+                      const DictionaryImportContext& context = {});
 
 }  // namespace zelka

@@ -73,12 +73,13 @@ bool KnowledgeSet::load(const std::u16string& moduleDirectory, const ZelkaConfig
   return ok;
 }
 
-bool KnowledgeSet::save() {
-  bool ok = saveStore(bind_);
-  ok = saveStore(index_) && ok;
-  ok = saveStore(journal_) && ok;
-  ok = saveStore(neurons_) && ok;
-  return ok;
+unsigned KnowledgeSet::saveStores() {
+  unsigned written = 0;
+  if (saveStore(bind_)) written |= kBindStore;
+  if (saveStore(index_)) written |= kIndexStore;
+  if (saveStore(journal_)) written |= kJournalStore;
+  if (saveStore(neurons_)) written |= kNeuronStore;
+  return written;
 }
 
 bool KnowledgeSet::snapshotChanged(std::vector<StoreSnapshot>& out) const {

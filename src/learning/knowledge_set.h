@@ -20,6 +20,15 @@ namespace zelka {
 
 class ZelkaConfig;
 
+// The four stores as bits of a set: the stores a save wrote, the stores that hold a dictionary.
+enum KnowledgeStore : unsigned {
+  kBindStore = 1u,
+  kIndexStore = 2u,
+  kJournalStore = 4u,
+  kNeuronStore = 8u,
+  kAllStores = 15u,
+};
+
 // A store edited since its last save, serialised so that its file can be written off the
 // calling thread (with replaceFileAtomically, as a save writes it).
 struct StoreSnapshot {
@@ -38,7 +47,8 @@ class KnowledgeSet {
   // without a separator) and loads the four stores from it, all of them even when one fails.
   // True when all four loaded; only then is the configured think wait taken (otherwise 5).
   bool load(const std::u16string& moduleDirectory, const ZelkaConfig* config);
-  bool save();   // every store to its file; true when all four were written
+  bool save() { return saveStores() == kAllStores; }   // true when all four were written
+  unsigned saveStores();   // every store to its file; answers the ones written
 
   // Snapshots of the stores edited since they were loaded or last saved (never of one opened
   // read-only, which refuses every save); false (and nothing touched) while a think pass runs

@@ -1,12 +1,14 @@
 #include "learning/learning_engine.h"
 
 #include <exception>
+#include <optional>
 #include <set>
 
 #include "config/zelka_config.h"
 #include "learning/concept_learning.h"
 #include "learning/dictionary_import.h"
 #include "learning/knowledge_set.h"
+#include "learning/pending_imports.h"
 #include "platform/path_text.h"
 
 namespace zelka {
@@ -35,6 +37,18 @@ bool LearningEngine::start(const std::u16string& moduleDirectory) {
     const std::optional<std::string> vendorPath = pathFromWide(vendorDirectory);
     const std::string vendor = vendorPath.value_or(std::string());
     const std::string learned = vendor + "learned/";
+    // The record of dictionaries some stores could not save lives beside the stores; a
+    // learning directory the path encoding cannot name has no stores and no record.
+    std::optional<PendingImports> pending;
+    if (const std::optional<std::string> learning = pathFromWide(knowledge_->learningDirectory())) {
+      pending.emplace(*learning);
+    }
+    const DictionaryImportContext context{pending ? &*pending : nullptr, problems_};
+
+    // Every dictionary still in the vendor directory is tried at each start, also a later
+    // start in the same process: one left there (rejected, or not in every store yet) is
+    // due again although it has not changed.
+    fileTimes_.clear();
     std::vector<std::string> changed;
     if (vendorPath) scanChangedFiles(vendor, "mem", fileTimes_, changed);
     // A path listed twice by the directory search is still imported once.
@@ -42,11 +56,13 @@ bool LearningEngine::start(const std::u16string& moduleDirectory) {
     for (const std::string& path : changed) {
       if (!imported.insert(path).second) continue;
       DictionaryImportReport report;
-      importDictionary(learned, path, kDictionaryHeader, knowledge_.get(), &report);
+      importDictionary(learned, path, kDictionaryHeader, knowledge_.get(), &report, context);
       // A rejected file stays untouched without comment; an imported one that could not be
       // moved aside will be read again at the next start, which its owner should hear of.
       if (report.imported && !report.moved) unmoved_.push_back(path);
     }
+    // A recorded file that is gone, or was edited, is a dictionary of its own now.
+    if (pending) pending->forgetStale(vendor);
   } catch (const std::exception&) {
     // Out of memory or a failing file system: what loaded stays usable, the rest is skipped.
     return knowledge_ != nullptr && loaded;

@@ -21,6 +21,7 @@
 namespace zelka {
 
 class KnowledgeSet;
+class ProblemList;
 class ZelkaConfig;
 struct StoreSnapshot;
 
@@ -31,11 +32,15 @@ class LearningEngine : public KnowledgeQueries {
   LearningEngine(const LearningEngine&) = delete;
   LearningEngine& operator=(const LearningEngine&) = delete;
 
-  // Reads moduleDirectory + "zelkaconf.xml", loads the knowledge set and imports the changed
-  // dictionary files. Answers the knowledge set's load result; false without creating a
+  // Reads moduleDirectory + "zelkaconf.xml", loads the knowledge set and imports the
+  // dictionary files of the vendor directory. Answers the knowledge set's load result; false without creating a
   // knowledge set when the directory is empty or the configuration cannot be read. A second
-  // start shuts the first one down before it begins.
+  // start shuts the first one down before it begins. A dictionary that some stores could not
+  // save is recorded in the learning directory (learning/pending_imports.h), so that later
+  // starts teach it only to the stores that lack it.
   bool start(const std::u16string& moduleDirectory);
+  // Where problems the author must hear of go (null: nowhere).
+  void setProblems(ProblemList* problems) { problems_ = problems; }
   void shutdown();
 
   KnowledgeSet* knowledgeSet() { return knowledge_.get(); }
@@ -43,7 +48,8 @@ class LearningEngine : public KnowledgeQueries {
   const std::u16string& moduleDirectory() const { return moduleDirectory_; }
 
   // Dictionary files of the last start that were imported but could not be moved into
-  // "learned/" (they stay in the vendor directory and are imported again at the next start).
+  // "learned/": some store could not save them, or the move failed. They stay in the vendor
+  // directory and are tried again at the next start, taught only to the stores that lack them.
   const std::vector<std::string>& unmovedDictionaries() const { return unmoved_; }
 
   // Periodic saving (KnowledgeSet::snapshotChanged and markSaved); without a knowledge set
@@ -79,6 +85,7 @@ class LearningEngine : public KnowledgeQueries {
   std::unique_ptr<KnowledgeSet> knowledge_;   // refers to *config_; destroyed first
   FileTimeMap fileTimes_;
   std::vector<std::string> unmoved_;
+  ProblemList* problems_ = nullptr;
 };
 
 }  // namespace zelka

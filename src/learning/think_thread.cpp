@@ -153,9 +153,19 @@ bool ThinkThread::walk(const std::u16string& sender, const std::u16string& text,
   std::u16string segment;
   BindNode current = root;
   int mode = kModeAny;
+  // The previous character's node was refused (see below): the walk starts afresh from the
+  // root, as at the start of the text, and the previous character is a segment of its own.
+  bool startAfresh = false;
   for (char16_t c : text) {
     if (phase_.load() != kThinkRunning || ticks_.load() >= thinkWait_.load()) {
       return false;  // cut off: the unfinished segment is dropped
+    }
+    if (startAfresh) {
+      emit(segment);
+      segment.clear();
+      current = root;
+      mode = kModeAny;
+      startAfresh = false;
     }
     const std::u16string_view name(&c, 1);
     BindNode next = current.findChild(name, mode);
@@ -174,8 +184,15 @@ bool ThinkThread::walk(const std::u16string& sender, const std::u16string& text,
       } else {
         BindNode fresh;
         fresh.addChild(root, name);
-        // A node the network refused to take cannot be walked from; continue at the root.
-        current = fresh ? fresh : root;
+        if (fresh) {
+          current = fresh;
+        } else {
+          // The root has a child c that no lookup returns (a link never to be followed, such
+          // as a hand-edited infinite distance): c cannot be walked from, and nothing may
+          // follow it within its segment.
+          current = root;
+          startAfresh = true;
+        }
       }
       if (!segment.empty()) {
         emit(segment);

@@ -50,6 +50,9 @@ bool replaceFileAtomically(const std::string& path, const std::string& content);
 // process can be recognised and removed.
 extern const char* const kTemporarySuffix;
 
+// Removes the temporary files that a killed replaceFileAtomically of this path left beside it.
+void removeLeftoverTemporaries(const std::string& path);
+
 // Renames a file aside as "<path>.broken-YYYYMMDDTHHMMSS" (with a counter when that name is
 // taken) and returns the new name; nullopt when the rename fails.
 std::optional<std::string> moveAside(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <utility>
 
 #include "platform/path_text.h"
@@ -71,3 +72,23 @@ std::string brokenName(const std::string& path, const std::tm& stamp, int counte
 }
 
 }  // namespace zelka::fs_support
+
+namespace zelka {
+
+void removeLeftoverTemporaries(const std::string& path) {
+  // A Shift_JIS directory name can hold a 0x5C byte that is no separator.
+  const std::size_t nameStart = pathNameStart(path);
+  const bool bare = nameStart == 0;
+  const std::string directory = bare ? "." : path.substr(0, nameStart);
+  const std::string name = path.substr(nameStart);
+  if (name.empty()) return;
+  const std::string stem = name + kTemporarySuffix;
+  const std::optional<std::vector<DirectoryEntry>> entries = listDirectory(directory, "*");
+  if (!entries) return;
+  for (const DirectoryEntry& entry : *entries) {
+    if (entry.isDirectory || entry.name.compare(0, stem.size(), stem) != 0) continue;
+    deleteFile(bare ? entry.name : directory + entry.name);
+  }
+}
+
+}  // namespace zelka

@@ -5,9 +5,12 @@
 #include <optional>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/text_codec.h"
+#include "util/author_text.h"
 #include "util/line_reader.h"
 #include "util/number_text.h"
+#include "util/problem_list.h"
 #include "util/text.h"
 
 namespace zelka {
@@ -227,6 +230,37 @@ void prepareRead(std::string& piece, bool scrambled) {
   }
 }
 
+// The text the reader walks: a plain file up to its end-of-text byte; a file saved as UTF-8
+// converted to Shift_JIS (judged on the text as written, so a complemented file is
+// complemented back first). `scrambled` tells whether the text is still complemented.
+AuthorText knowledgeText(std::string bytes, bool& scrambled) {
+  if (!scrambled) return readAuthorText(std::string(beforeEndOfText(bytes)));
+  AuthorText text = readAuthorText(unscrambleKnowledgeText(bytes));
+  if (text.form == AuthorText::Form::kAsSaved) {
+    // Read as stored, read by read, as it always was.
+    text.bytes = std::move(bytes);
+  } else {
+    scrambled = false;
+  }
+  return text;
+}
+
+void reportEncoding(const AuthorText& text, const std::string& path, ProblemList* problems) {
+  if (problems == nullptr) return;
+  if (text.form == AuthorText::Form::kConvertedFromUtf8) {
+    problems->report({Problem::Severity::Warning, path,
+                      "saved as UTF-8; it was read converted to Shift_JIS. Save it as "
+                      "Shift_JIS, the encoding of the module's files."});
+  } else if (text.form == AuthorText::Form::kNotConvertible) {
+    problems->report(
+        {Problem::Severity::Error,
+         text.line == 0 ? path : path + ":" + std::to_string(text.line),
+         describeNotConvertible(text) +
+             ": the file was not read. Replace or remove what Shift_JIS cannot write, and "
+             "save the file as Shift_JIS."});
+  }
+}
+
 }  // namespace
 
 void complementRead(std::string& piece) {
@@ -261,7 +295,8 @@ bool addKnowledgeEntry(const std::string& fileName, std::u16string tokenLine,
 
 bool parseKnowledgeFile(const std::u16string& defaultToken, const std::string& path,
                         const std::u16string& header, bool scrambled, KnowledgeBase& base,
-                        KnowledgeFileReport* report, KnowledgeFileObserver* observer) {
+                        KnowledgeFileReport* report, KnowledgeFileObserver* observer,
+                        ProblemList* problems) {
   KnowledgeFileReport local;
   KnowledgeFileReport& out = report ? *report : local;
   out = KnowledgeFileReport{};
@@ -273,12 +308,23 @@ bool parseKnowledgeFile(const std::u16string& defaultToken, const std::string& p
   std::string fileName = fileNameOf(path);
   if (fileName.empty()) return fail(KnowledgeFileStatus::kNoFileName);
 
-  LineReader reader(path, kKnowledgeReadBuffer);
-  if (!reader.isOpen()) return fail(KnowledgeFileStatus::kCannotOpen);
+  std::optional<std::string> bytes = readFile(path);
+  if (!bytes) return fail(KnowledgeFileStatus::kCannotOpen);
+  AuthorText text = knowledgeText(std::move(*bytes), scrambled);
+  if (text.form == AuthorText::Form::kNotConvertible) {
+    reportEncoding(text, path, problems);
+    return fail(KnowledgeFileStatus::kNotConvertible);
+  }
+
+  LineReader reader = LineReader::fromText(std::move(text.bytes), kKnowledgeReadBuffer);
   std::string piece;
   if (!reader.readLine(piece)) return fail(KnowledgeFileStatus::kEmpty);
   prepareRead(piece, scrambled);
   if (toWide(piece) != header) return fail(KnowledgeFileStatus::kBadHeader);
+  if (text.form == AuthorText::Form::kConvertedFromUtf8) {
+    out.convertedFromUtf8 = true;
+    reportEncoding(text, path, problems);
+  }
 
   KnowledgeFileParser parser(defaultToken, fileName, base, out, observer);
   std::size_t lineNumber = 2;  // the header is line 1
@@ -298,7 +344,8 @@ bool scrambleKnowledgeText(std::string_view plain, std::string& scrambled,
                            std::size_t* failedRead) {
   scrambled.clear();
   std::vector<std::string> reads;
-  LineReader plainReader = LineReader::fromText(std::string(plain), kKnowledgeReadBuffer);
+  LineReader plainReader =
+      LineReader::fromText(std::string(beforeEndOfText(plain)), kKnowledgeReadBuffer);
   std::string piece;
   while (plainReader.readLine(piece)) {
     reads.push_back(piece);

@@ -3,6 +3,10 @@
 // limit, and one or more alternative scripts, which become KnowledgeEntry values filed by
 // token. Files with the extension "tlk" are plain; "tlc" files store every byte of each
 // read complemented except the read's last byte (normally the line feed).
+//
+// A plain file ends at its first byte 0x1A; a complemented one is read to its end. A file
+// saved as UTF-8 is read converted to Shift_JIS, and one holding a character that Shift_JIS
+// cannot write is not read at all (see util/author_text.h); either is reported to the author.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +17,8 @@
 #include "script/knowledge_base.h"
 
 namespace zelka {
+
+class ProblemList;
 
 inline constexpr char16_t kKnowledgeFileHeader[] = u"[ZELKA KNOWLEDGE 2.0]\n";
 
@@ -27,6 +33,7 @@ enum class KnowledgeFileStatus {
   kCannotOpen,
   kEmpty,
   kBadHeader,        // the first line is not the header
+  kNotConvertible,   // saved as UTF-8 with characters Shift_JIS cannot write
 };
 
 // What reading one file did, for author tools and the log.
@@ -36,6 +43,7 @@ struct KnowledgeFileReport {
   std::size_t entriesAdded = 0;
   std::size_t entriesDropped = 0;  // token or emotion limiter empty after the split
   std::size_t unclosedBraces = 0;  // braces still open at the end of the file (their block is lost)
+  bool convertedFromUtf8 = false;  // saved as UTF-8 and read converted
 };
 
 // The fields of a block that the keywords select.
@@ -66,12 +74,15 @@ class KnowledgeFileObserver {
 };
 
 // Reads one knowledge file into `base`. False when the path or header is missing, the path
-// has no file name, the file cannot be opened or is empty, or its first line is not the
-// header; true otherwise (also when the file holds no block).
+// has no file name, the file cannot be opened or is empty, it is UTF-8 that cannot be
+// converted, or its first line is not the header; true otherwise (also when the file holds
+// no block). A file read converted from UTF-8, or refused because it cannot be, is reported
+// into `problems` when given.
 bool parseKnowledgeFile(const std::u16string& defaultToken, const std::string& path,
                         const std::u16string& header, bool scrambled, KnowledgeBase& base,
                         KnowledgeFileReport* report = nullptr,
-                        KnowledgeFileObserver* observer = nullptr);
+                        KnowledgeFileObserver* observer = nullptr,
+                        ProblemList* problems = nullptr);
 
 // Cleans the texts (tabs to blanks, blank runs collapsed outside quotes), splits the token
 // line at blanks and files one entry under its first word, with the second word as the
@@ -87,7 +98,8 @@ bool addKnowledgeEntry(const std::string& fileName, std::u16string tokenLine,
 void complementRead(std::string& piece);
 
 // Author tools: converts a whole file's content between the two forms, read by read as the
-// reader reads it (so CR LF line ends become LF). Scrambling fails when the result would not
+// reader reads it (so CR LF line ends become LF, and scrambling stops where a plain file ends,
+// at a byte 0x1A). Scrambling fails when the result would not
 // read back as the same text: a byte 0xF5 inside a line complements to a line feed, which
 // would end the read early. `failedRead` then gets the 1-based number of the read.
 bool scrambleKnowledgeText(std::string_view plain, std::string& scrambled,

@@ -22,6 +22,7 @@ Brain::Brain()
   random_.seed(static_cast<std::uint32_t>(secondsSinceEpoch()));
   script_.setKnowledgeQueries(&learning_);
   problems_.setObserver([this](const Problem& problem) { logProblem(problem); });
+  learning_.setProblems(&problems_);
 }
 
 void Brain::logProblem(const Problem& problem) {
@@ -92,7 +93,7 @@ void Brain::readKnowledgeFiles(const std::string& venderPath,
   for (const std::string& path : changed) {
     // A file that fails to read contributes nothing; the others are still read.
     parseKnowledgeFile(defaultToken, path, std::u16string(kKnowledgeHeader), scrambled,
-                       knowledge_);
+                       knowledge_, nullptr, nullptr, &problems_);
   }
 }
 

@@ -21,13 +21,25 @@ constexpr std::string_view kRootName = "root";
 constexpr double kPruneDistance = 1.5;
 
 // The distance written for a link whose share cannot be expressed (a count of zero or below,
-// only reachable from a hand-edited total). Writing infinity or NaN would read back as 1 (the
-// text of an infinity starts with "1."), reviving the dead link; a huge finite distance keeps
-// it out of every lookup and lets the next prune remove it.
+// only reachable from a hand-edited total, or a distance edited to "inf" or "1e999"). Writing
+// infinity or NaN would read back as 1 (the text of an infinity starts with "1."), reviving
+// the dead link; a huge finite distance keeps it out of every lookup and lets the next prune
+// remove it.
 constexpr double kUnreachableDistance = 1.0e300;
 
 double finiteDistance(double d) {
   return std::isfinite(d) ? d : kUnreachableDistance;
+}
+
+// A link's distance as the arithmetic uses it. A missing one is written back as 0; one that is
+// not a finite number is a link never followed, written back as the unreachable distance.
+// Reading such a text as 0 instead would make a hand-edited "inf" the strongest link.
+double readDistance(XmlNode& node) {
+  std::optional<double> d = node.numberAttributeAsciiAsRead(kDistanceAttribute);
+  if (d && std::isfinite(*d)) return *d;
+  const double value = d ? kUnreachableDistance : 0.0;
+  node.setAttributeNumberAscii(kDistanceAttribute, value);
+  return value;
 }
 
 double limitForMode(int mode) {
@@ -48,6 +60,7 @@ void rescaleSiblings(XmlNode& parent, const XmlNode& skip, double T) {
       kBindTag, kDistanceAttribute, skip,
       [](double distance, const void* context) {
         const double T = *static_cast<const double*>(context);
+        if (!std::isfinite(distance)) return kUnreachableDistance;  // as readDistance reads it
         double count = T * std::pow(10.0, -distance);
         return finiteDistance(std::fabs(std::log10(count / (T + 1.0))));
       },
@@ -62,7 +75,7 @@ int pruneChildren(XmlNode& node) {
   while (!c.empty()) {
     XmlNode next = c.nextSibling();
     if (isBind(c) && !c.attributeEquals(kNameAttribute, kRootName) &&
-        c.numberAttributeAscii(kDistanceAttribute) > kPruneDistance) {
+        readDistance(c) > kPruneDistance) {
       c.remove();
       ++removed;
     }
@@ -93,7 +106,7 @@ std::optional<std::u16string> BindNode::name() const {
 
 double BindNode::distance() {
   if (element_.empty()) return 0.0;
-  return element_.numberAttributeAscii(kDistanceAttribute);
+  return readDistance(element_);
 }
 
 double BindNode::total() {
@@ -116,7 +129,7 @@ bool BindNode::setTotal(double value) {
 BindNode BindNode::findChild(std::u16string_view name, int mode) const {
   if (element_.empty()) return BindNode();
   XmlNode child = element_.findChildByKey(kName, name).match;
-  if (child.empty() || child.numberAttributeAscii(kDistanceAttribute) > limitForMode(mode)) {
+  if (child.empty() || readDistance(child) > limitForMode(mode)) {
     return BindNode();
   }
   return BindNode(child);
@@ -141,7 +154,7 @@ bool BindNode::reinforce() {
   XmlNode p = element_.parent();
   if (p.empty()) return false;  // the root hangs under the document
   double T = p.numberAttributeAscii(kTotalAttribute);
-  double count = T * std::pow(10.0, -element_.numberAttributeAscii(kDistanceAttribute));
+  double count = T * std::pow(10.0, -readDistance(element_));
   registerPassage(element_, p, T, std::fabs(std::log10((count + 1.0) / (T + 1.0))));
   return true;
 }

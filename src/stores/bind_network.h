@@ -21,7 +21,9 @@ class BindNode {
   explicit operator bool() const { return !empty(); }
 
   std::optional<std::u16string> name() const;
-  double distance();   // missing or unreadable: written back as 0, answers 0
+  // Missing or unreadable: written back as 0, answers 0. Not a finite number ("inf",
+  // "1e999"): a link never followed, written back and answered as 1e300.
+  double distance();
   double total();
   bool setDistance(double value);
   bool setTotal(double value);

@@ -103,11 +103,15 @@ class XmlNode {
   // Whether the attribute is present and equal to the value.
   bool attributeEquals(const char* asciiName, std::string_view asciiValue) const;
   double numberAttributeAscii(const char* asciiName);                 // as numberAttribute
+  // The attribute read with strtod semantics and nothing written back: a value that is not
+  // finite ("inf", "1e999", "nan") is answered as read; nullopt when the attribute is missing.
+  std::optional<double> numberAttributeAsciiAsRead(const char* asciiName) const;
   void setAttributeNumberAscii(const char* asciiName, double value);  // as setAttributeNumber
   // For every element child with the tag, in document order, `skip` excepted: reads the
-  // number attribute as numberAttributeAscii does and sets it to update(value, context) as
-  // setAttributeNumberAscii does. A long list is read ahead in memory, so that the pass does
-  // not wait for every child in turn.
+  // number attribute as numberAttributeAsciiAsRead does (a missing one as 0; a value that is
+  // not finite is handed to update as read, for the caller to decide what it means) and sets
+  // it to update(value, context) as setAttributeNumberAscii does. A long list is read ahead
+  // in memory, so that the pass does not wait for every child in turn.
   using NumberUpdate = double (*)(double value, const void* context);
   void updateChildNumbers(std::string_view asciiTag, const char* asciiName,
                           const XmlNode& skip, NumberUpdate update, const void* context);

@@ -37,6 +37,13 @@ double XmlNode::numberAttributeAscii(const char* asciiName) {
   return 0.0;
 }
 
+std::optional<double> XmlNode::numberAttributeAsciiAsRead(const char* asciiName) const {
+  if (empty()) return std::nullopt;
+  pugi::xml_attribute attribute = nodeOf(node_).attribute(asciiName);
+  if (!attribute) return std::nullopt;
+  return parseDoublePrefix(std::string_view(attribute.value()));
+}
+
 void XmlNode::setAttributeNumberAscii(const char* asciiName, double value) {
   if (empty()) fail("setAttribute on an empty element");
   if (asciiName == nullptr || *asciiName == '\0') fail("setAttribute with an empty attribute name");
@@ -90,7 +97,6 @@ void XmlNode::updateChildNumbers(std::string_view asciiTag, const char* asciiNam
     double value = 0.0;
     if (attribute) {
       value = parseDoublePrefix(std::string_view(attribute.value()));
-      if (value - value != 0.0) value = 0.0;  // not finite
     } else {
       attribute = node.append_attribute(asciiName);
     }

@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/zelka_config.h"
 #include "learning/concept_learning.h"
 #include "learning/knowledge_set.h"
+#include "learning/pending_imports.h"
 #include "platform/text_codec.h"
 #include "stores/store_test_support.h"
+#include "util/problem_list.h"
 
 namespace zelka {
 namespace {
@@ -171,6 +174,16 @@ TEST_F(DictionaryReadTest, ZeroByteEndsALine) {
   EXPECT_EQ(calls(), expected);
 }
 
+TEST_F(DictionaryReadTest, EndOfTextByteEndsTheFile) {
+  // Old editors append the byte; it must not become a word.
+  ASSERT_TRUE(read(kHeader + "a\n\x1a"));
+  const std::u16string chaos(kDefaultCategory);
+  EXPECT_EQ(calls(), (std::vector<std::u16string>{u"category <" + chaos + u">: <a>", u"word <a>"}));
+  ASSERT_TRUE(read(kHeader + "a b\x1a" "c\nd\n"));
+  EXPECT_EQ(calls(), (std::vector<std::u16string>{u"category <" + chaos + u">: <a> <b>",
+                                                  u"word <a>", u"word <b>"}));
+}
+
 // ---- import into a knowledge set ----
 
 const char kConfig[] =
@@ -302,6 +315,90 @@ TEST_F(DictionaryImportTest, WordsWithMarkupCharactersAreStoredIntact) {
   }
   EXPECT_EQ(xpath(store("index.xml"), "count(/WordIndexes/Index[@name=\"a&b\"])"), "1");
   EXPECT_EQ(xpath(store("index.xml"), "count(/WordIndexes/Index[@name=\"<tag>\"])"), "1");
+}
+
+// An editor set to UTF-8: the words arrive as the same file saved as Shift_JIS would give
+// them, never garbled; a character Shift_JIS cannot write keeps the whole file out.
+TEST_F(DictionaryImportTest, Utf8DictionaryIsImportedConvertedOrRefused) {
+  ProblemList problems;
+  const DictionaryImportContext context{nullptr, &problems};
+  writeBytes(vendor("utf8.mem"), kHeader + utf8(u"[果物]\nハリ 林檎\n"));
+  DictionaryImportReport report;
+  ASSERT_TRUE(importDictionary(learned(), vendor("utf8.mem"), kDictionaryHeader, &knowledge_,
+                               &report, context));
+  EXPECT_TRUE(report.moved);
+  EXPECT_EQ(xpath(store("index.xml"), "count(/WordIndexes/Index[@name=\"ハリ\"])"), "1");
+  EXPECT_EQ(xpath(store("index.xml"), "count(/WordIndexes/Index[@name=\"繝上リ\"])"), "0");
+  std::optional<Problem> told = problems.take();
+  ASSERT_TRUE(told);
+  EXPECT_EQ(told->severity, Problem::Severity::Warning);
+  EXPECT_EQ(told->where, vendor("utf8.mem"));
+
+  const std::string emoji = kHeader + "ok\n" + utf8(u"x \U0001F600\n");
+  writeBytes(vendor("emoji.mem"), emoji);
+  EXPECT_FALSE(importDictionary(learned(), vendor("emoji.mem"), kDictionaryHeader, &knowledge_,
+                                &report, context));
+  EXPECT_FALSE(report.imported);
+  EXPECT_EQ(readBytes(vendor("emoji.mem")), emoji);
+  EXPECT_FALSE(knowledge_.wordIndex().findWord(u"ok").entry);
+  told = problems.take();
+  ASSERT_TRUE(told);
+  EXPECT_EQ(told->severity, Problem::Severity::Error);
+  EXPECT_EQ(told->where, vendor("emoji.mem") + ":3");
+  EXPECT_EQ(told->message,
+            "saved as UTF-8, and the character U+1F600 (column 3) has no Shift_JIS form: the "
+            "dictionary was not imported and stays in the vendor directory. Replace or remove "
+            "what Shift_JIS cannot write, save the file as Shift_JIS, and it is imported at "
+            "the next start.");
+  EXPECT_TRUE(problems.empty());
+}
+
+// The neuron network could not save a dictionary that the other stores saved (its file was
+// replaced by a directory after the load, as a full disk or a locked file would fail it). The
+// next start, with the store writable again, teaches it only the concepts: the bind network is
+// left as the first import left it, and the neurons are made afresh, with the index entries
+// naming them rather than the neurons that were never written.
+TEST_F(DictionaryImportTest, StoreThatCouldNotSaveGetsTheDictionaryAtTheNextStart) {
+  const std::string words = kHeader + sjis(u"[果物]\n林檎 りんご\n");
+  writeBytes(vendor("fruit.mem"), words);
+  std::filesystem::remove(store("neuron.xml"));
+  std::filesystem::create_directory(store("neuron.xml"));
+  {
+    PendingImports pending(store("").string());
+    DictionaryImportReport report;
+    EXPECT_FALSE(importDictionary(learned(), vendor("fruit.mem"), kDictionaryHeader,
+                                  &knowledge_, &report, {&pending, nullptr}));
+    EXPECT_TRUE(report.imported);
+    EXPECT_FALSE(report.moved);
+  }
+  EXPECT_NE(readBytes(store("pending_dictionaries.txt")).find(" bind,index,journal fruit.mem\n"),
+            std::string::npos);
+  const std::string bind = readBytes(store("bind.xml"));
+  std::filesystem::remove(store("neuron.xml"));
+
+  KnowledgeSet next;
+  ASSERT_TRUE(next.load(dir_.path().u16string() + u"/", &config_));
+  PendingImports pending(store("").string());
+  DictionaryImportReport report;
+  ASSERT_TRUE(importDictionary(learned(), vendor("fruit.mem"), kDictionaryHeader, &next, &report,
+                               {&pending, nullptr}));
+  EXPECT_TRUE(report.moved);
+  EXPECT_EQ(readBytes(store("bind.xml")), bind);
+  EXPECT_FALSE(std::filesystem::exists(store("pending_dictionaries.txt")));
+
+  const std::string category =
+      xpath(store("index.xml"), "string(/WordIndexes/Index[@name=\"果物\"]/Alias/@name)");
+  const std::string group =
+      xpath(store("index.xml"), "string(/WordIndexes/Index[@name=\"林檎\"]/Alias/@name)");
+  EXPECT_EQ(xpath(store("index.xml"), "count(/WordIndexes/Index/Alias)"), "4");
+  EXPECT_EQ(xpath(store("index.xml"), "string(/WordIndexes/Index[@name=\"りんご\"]/Alias/@name)"),
+            group);
+  const std::string c = "/NeuronStructure/Neuron[@name=\"" + category + "\"]";
+  const std::string g = "/NeuronStructure/Neuron[@name=\"" + group + "\"]";
+  EXPECT_EQ(xpath(store("neuron.xml"), "count(/NeuronStructure/Neuron)"), "3");
+  EXPECT_EQ(xpath(store("neuron.xml"), "string(" + c + "/DownwardNetowrk/Concept/Synapse/@name)"),
+            group);
+  EXPECT_EQ(xpath(store("neuron.xml"), "count(" + g + "/Expressions/Expression)"), "2");
 }
 
 }  // namespace

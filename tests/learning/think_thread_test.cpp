@@ -165,6 +165,48 @@ TEST_F(ThinkThreadTest, NeverHeardCharactersBecomeSegmentsOfTheirOwn) {
   EXPECT_FALSE(child(x, u'z'));
 }
 
+// A root child whose distance was edited beyond every limit ("inf", "1e999", or merely over
+// 100) is never followed: passing it counts nothing, a distance that is not a number is
+// written back as a finite one, and nothing joins the refused character in its segment.
+TEST(ThinkThreadRefusedLinkTest, RefusedRootChildCountsNothingAndEndsItsSegment) {
+  struct Case {
+    const char* distance;
+    std::u16string afterPassage;  // x's distance once y's passage rescaled it
+  } cases[] = {
+      {"inf", u"1.000000000000000e+300"},
+      {"1e999", u"1.000000000000000e+300"},
+      {"200", u"2.001760912590557e+002"},
+  };
+  for (const Case& c : cases) {
+    BindNetworkStore bind;
+    ASSERT_EQ(bind.openFromText(std::string("<Bind name=\"root\" total=\"2\">"
+                                            "<Bind name=\"x\" distance=\"") +
+                                c.distance +
+                                "\" total=\"0\"/>"
+                                "<Bind name=\"y\" distance=\"0\" total=\"0\"/></Bind>"),
+              XmlOpenResult::Loaded);
+    ThinkThread think(bind);
+    XmlNode root = bind.root().element();
+    XmlNode x = root.findChildByKey(u"name", u"x").match;
+    XmlNode y = root.findChildByKey(u"name", u"y").match;
+
+    Segments out;
+    EXPECT_EQ(think.thinkNow(kSomeone, u"", u"x", out), 1);
+    EXPECT_EQ(out, Segments{u"x"}) << c.distance;
+    EXPECT_EQ(root.attribute(u"total"), u"2") << c.distance;
+    EXPECT_EQ(root.childCount(), 2u);
+
+    out.clear();
+    EXPECT_EQ(think.thinkNow(kSomeone, u"", u"xy", out), 1);
+    EXPECT_EQ(out, (Segments{u"x", u"y"})) << c.distance;
+    // Only y's passage counted.
+    EXPECT_EQ(root.attribute(u"total"), u"3.000000000000000e+000") << c.distance;
+    EXPECT_EQ(y.attribute(u"distance"), u"0.000000000000000e+000") << c.distance;
+    EXPECT_EQ(x.attribute(u"distance"), c.afterPassage) << c.distance;
+    EXPECT_EQ(x.childCount(), 0u);
+  }
+}
+
 TEST_F(ThinkThreadTest, ThinkWaitZeroCutsOffBeforeTheFirstCharacter) {
   think().setThinkWait(0);
   EXPECT_EQ(think().startThinking(kSomeone, u"", u"abc", kLongWaitMs), 1);

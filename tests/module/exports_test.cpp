@@ -16,6 +16,7 @@
 
 #include "module/mapped_module.h"
 #include "shiori/ghost_fixture.h"
+#include "stores/store_test_support.h"
 
 namespace zelka {
 namespace {
@@ -371,6 +372,113 @@ TEST_F(ExportsTest, FailedStartNeverOverwritesTheReflexFile) {
   EXPECT_EQ(module->load(bare->dir()), 0);
   EXPECT_EQ(module->unload(), 1);
   EXPECT_EQ(bare->read("reflex.txt"), "kept\x01" "1\n");
+}
+
+// A hand-edited distance beyond the finite range is a link never followed: the heard text is
+// cut after it, passing it counts nothing, and it is written back as a finite distance.
+TEST_F(ExportsTest, BindLinkBeyondTheFiniteRangeIsNeverFollowed) {
+  ConfigOptions options;
+  options.runlevel = 3;   // the segments go to the log
+  useConfig(makeConfig(options));
+  ghost->write("_learning/bind.xml",
+               "<?xml version='1.0' encoding='Shift_JIS'?>\n<Bind name=\"root\" total=\"2\">"
+               "<Bind name=\"x\" distance=\"1e999\" total=\"0\"/>"
+               "<Bind name=\"y\" distance=\"0\" total=\"0\"/></Bind>\n");
+  ASSERT_EQ(module->load(ghost->dir()), 1);
+  module->send("GET Sentence SHIORI/2.2\r\nSender: Anna\r\nSentence: xy\r\n"
+               "SecurityLevel: local\r\n\r\n");
+  EXPECT_EQ(module->unload(), 1);
+
+  const std::string log = ghost->read("zelka.log");
+  const std::size_t result = log.find("expression automatic segmentation result: ");
+  ASSERT_NE(result, std::string::npos) << log;
+  EXPECT_EQ(log.substr(log.find_first_not_of("\r\n", log.find('\n', result)), 4), "x y ") << log;
+  const std::filesystem::path bind = ghost->path("_learning/bind.xml");
+  EXPECT_EQ(testing::xpath(bind, "string(/Bind/@total)"), "3.000000000000000e+000");
+  EXPECT_EQ(testing::xpath(bind, "string(/Bind/Bind[@name=\"x\"]/@distance)"),
+            "1.000000000000000e+300");
+  EXPECT_EQ(testing::xpath(bind, "string(/Bind/Bind[@name=\"y\"]/@distance)"),
+            "0.000000000000000e+000");
+  EXPECT_EQ(testing::xpath(bind, "count(//Bind[@name=\"x\"]/Bind)"), "0");
+}
+
+// A store that cannot be written (here neuron.xml is a directory) keeps a dictionary in the
+// vendor directory. The starts that find it again must not count its words once more in the
+// stores that saved them; once the store is back, the dictionary goes into it once and moves.
+TEST_F(ExportsTest, DictionaryIsCountedOnceWhileAStoreCannotSaveIt) {
+  module.reset();   // every start below maps the module afresh, as a new host process would
+  const std::string dictionary = "[ZELKA DICTIONARY]\n[fruit]\napple pear\n";
+  ghost->write("vender/fruit.mem", dictionary);
+  std::filesystem::create_directories(ghost->path("_learning/neuron.xml"));
+  const auto file = [&](const char* name) { return std::filesystem::path(ghost->path(name)); };
+
+  std::string firstImport;
+  for (int start = 1; start <= 3; ++start) {
+    Module m;
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(m.load(ghost->dir()), 0);   // a store that does not load fails the load
+    EXPECT_EQ(m.unload(), 1);
+    if (start == 1) firstImport = ghost->read("_learning/bind.xml");
+    EXPECT_EQ(ghost->read("_learning/bind.xml"), firstImport) << "start " << start;
+    EXPECT_EQ(ghost->read("vender/fruit.mem"), dictionary);
+  }
+  // One passage from the root for each of fruit, apple and pear.
+  EXPECT_EQ(testing::xpath(file("_learning/bind.xml"), "string(/Bind/@total)"),
+            "3.000000000000000e+000");
+  const std::string pending = ghost->read("_learning/pending_dictionaries.txt");
+  EXPECT_NE(pending.find(" 38 bind,index,journal fruit.mem\n"), std::string::npos) << pending;
+
+  std::filesystem::remove(ghost->path("_learning/neuron.xml"));
+  for (int start = 4; start <= 5; ++start) {
+    Module m;
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(m.load(ghost->dir()), 1);
+    EXPECT_EQ(m.unload(), 1);
+    EXPECT_EQ(ghost->read("_learning/bind.xml"), firstImport) << "start " << start;
+    EXPECT_EQ(testing::xpath(file("_learning/neuron.xml"),
+                             "count(//Expression[@name=\"apple\"])"), "1");
+    EXPECT_EQ(testing::xpath(file("_learning/index.xml"),
+                             "count(/WordIndexes/Index[@name=\"pear\"])"), "1");
+    EXPECT_FALSE(ghost->exists("vender/fruit.mem"));
+    EXPECT_EQ(ghost->read("vender/learned/fruit.mem"), dictionary);
+    EXPECT_FALSE(ghost->exists("_learning/pending_dictionaries.txt"));
+  }
+}
+
+// Files as editors save them: a dictionary ending in the byte 0x1A old editors append, files
+// saved as UTF-8, and one holding a character Shift_JIS cannot write.
+TEST_F(ExportsTest, AuthorsFilesAreReadAsTheirEditorsMeantThem) {
+  const std::string hari = "\xe3\x83\x8f\xe3\x83\xaa";  // ハリ in UTF-8
+  ghost->write("vender/eof.mem", "[ZELKA DICTIONARY]\n[c]\nw\n\x1a");
+  ghost->write("vender/utf8.mem", "[ZELKA DICTIONARY]\n[c]\n" + hari + "\n");
+  const std::string emoji = "[ZELKA DICTIONARY]\n[c]\nok \xf0\x9f\x98\x80\n";
+  ghost->write("vender/emoji.mem", emoji);
+  ghost->write("vender/talk.tlk", knowledgeFile(knowledgeBlock("OnZelkaGetResource", hari)));
+
+  ASSERT_EQ(module->load(ghost->dir()), 1);
+  EXPECT_EQ(module->send("GET String SHIORI/2.5\r\nID: x\r\n\r\n"),
+            "SHIORI/2.6 200 OK\r\nString: \x83\x6e\x83\x8a\r\nCharset: Shift_JIS\r\n\r\n");
+  EXPECT_EQ(module->unload(), 1);
+
+  const std::filesystem::path index = ghost->path("_learning/index.xml");
+  // The default category, c, w and ハリ: no word made of the end byte, none garbled.
+  EXPECT_EQ(testing::xpath(index, "count(/WordIndexes/Index)"), "4");
+  EXPECT_EQ(testing::xpath(index, "count(/WordIndexes/Index[@name=\"ハリ\"])"), "1");
+  EXPECT_EQ(testing::xpath(index, "count(/WordIndexes/Index[@name=\"ok\"])"), "0");
+  EXPECT_TRUE(ghost->exists("vender/learned/eof.mem"));
+  EXPECT_TRUE(ghost->exists("vender/learned/utf8.mem"));
+  EXPECT_EQ(ghost->read("vender/emoji.mem"), emoji);
+
+  // Told whatever the run level (the log goes to the current directory).
+  const std::string log = ghost->read("zelka.log");
+  EXPECT_NE(log.find("warning: " + ghost->path("vender/utf8.mem") + ": saved as UTF-8;"),
+            std::string::npos) << log;
+  EXPECT_NE(log.find("warning: " + ghost->path("vender/talk.tlk") + ": saved as UTF-8;"),
+            std::string::npos) << log;
+  EXPECT_NE(log.find("error: " + ghost->path("vender/emoji.mem") +
+                     ":3: saved as UTF-8, and the character U+1F600 (column 4) has no "
+                     "Shift_JIS form: the dictionary was not imported"),
+            std::string::npos) << log;
 }
 
 }  // namespace

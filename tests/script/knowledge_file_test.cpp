@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 #include "platform/temp_dir.h"
 #include "platform/text_codec.h"
 #include "util/mt19937.h"
+#include "util/problem_list.h"
 
 namespace zelka {
 namespace {
@@ -27,12 +29,15 @@ struct Parsed {
 };
 
 Parsed parseText(const std::string& content, bool scrambled = false,
-                 const std::string& name = "talk.tlk") {
+                 const std::string& name = "talk.tlk", ProblemList* problems = nullptr,
+                 std::string* path = nullptr) {
   testing::TempDir dir;
-  std::string path = dir.write(name, content);
+  std::string written = dir.write(name, content);
+  if (path != nullptr) *path = written;
   Parsed parsed;
-  parsed.ok = parseKnowledgeFile(u"OnZelkaFreeTalk", path, std::u16string(kKnowledgeFileHeader),
-                                 scrambled, parsed.base, &parsed.report);
+  parsed.ok = parseKnowledgeFile(u"OnZelkaFreeTalk", written,
+                                 std::u16string(kKnowledgeFileHeader), scrambled, parsed.base,
+                                 &parsed.report, nullptr, problems);
   return parsed;
 }
 
@@ -198,7 +203,9 @@ TEST(KnowledgeFile, RejectedFilesAndTheirReasons) {
   const Case cases[] = {
       {"", KnowledgeFileStatus::kEmpty},
       {"[ZELKA KNOWLEDGE 2.0]", KnowledgeFileStatus::kBadHeader},   // no line feed
-      {"\xef\xbb\xbf[ZELKA KNOWLEDGE 2.0]\n{\n}\n", KnowledgeFileStatus::kBadHeader},
+      {"\xef\xbb\xbf[ZELKA KNOWLEDGE 2.0]\n", KnowledgeFileStatus::kRead},   // UTF-8, mark dropped
+      {"\x1a[ZELKA KNOWLEDGE 2.0]\n", KnowledgeFileStatus::kEmpty},          // ends at once
+      {kHeader + "{\nscript: \xf0\x9f\x98\x80\n}\n", KnowledgeFileStatus::kNotConvertible},
       {"[ZELKA KNOWLEDGE 1.0]\n", KnowledgeFileStatus::kBadHeader},
       {"[zelka knowledge 2.0]\n", KnowledgeFileStatus::kBadHeader},
       {"[ZELKA KNOWLEDGE 2.0]\r\n", KnowledgeFileStatus::kRead},     // text mode
@@ -263,6 +270,69 @@ TEST(KnowledgeFile, CrLfAndScrambledFilesReadLikeThePlainFile) {
   EXPECT_EQ(fromScrambled.base.begin()->second.source, "talk.tlc");
   // A plain file is not a scrambled one.
   EXPECT_FALSE(parseText(plain, true).ok);
+}
+
+// Old editors end a file with a byte 0x1A, which ends a plain file. In a scrambled file the
+// byte is a complemented 0xE5, the lead byte of kanji such as \xe5\x40 (蕁): read past it.
+TEST(KnowledgeFile, EndOfTextByteEndsOnlyAPlainFile) {
+  const std::string kept = kHeader + "{\ntoken: A\nscript: \xe5\x40\n}\n";
+  const std::string plain = kept + "\x1a{\ntoken: B\nscript: junk\n}\n";
+  Parsed fromPlain = parseText(plain);
+  ASSERT_TRUE(fromPlain.ok);
+  EXPECT_EQ(fromPlain.base.size(), 1u);
+  ASSERT_EQ(fromPlain.under("A").size(), 1u);
+
+  std::string scrambled;
+  ASSERT_TRUE(scrambleKnowledgeText(plain, scrambled));   // what a plain reader reads
+  EXPECT_EQ(unscrambleKnowledgeText(scrambled), kept);
+  ASSERT_NE(scrambled.find('\x1a'), std::string::npos);   // the complemented 0xE5
+  Parsed fromScrambled = parseText(scrambled, true, "talk.tlc");
+  ASSERT_TRUE(fromScrambled.ok);
+  ASSERT_EQ(fromScrambled.under("A").size(), 1u);
+  EXPECT_EQ(fromScrambled.under("A")[0]->script, "\xe5\x40\n");
+}
+
+// An editor set to UTF-8: the file reads as the same file saved as Shift_JIS would, and its
+// author is told; a character Shift_JIS cannot write keeps the whole file out.
+TEST(KnowledgeFile, Utf8FilesAreReadConvertedOrRefusedAndReported) {
+  // ハリ in UTF-8 (read as Shift_JIS it would be 繝上リ).
+  const std::string utf8 = kHeader + "{\ntoken: OnBoot\nscript: \xe3\x83\x8f\xe3\x83\xaa\n}\n";
+  std::string scrambledUtf8;
+  ASSERT_TRUE(scrambleKnowledgeText(utf8, scrambledUtf8));
+  for (bool scrambled : {false, true}) {
+    ProblemList problems;
+    std::string path;
+    Parsed p = parseText(scrambled ? scrambledUtf8 : utf8, scrambled,
+                         scrambled ? "talk.tlc" : "talk.tlk", &problems, &path);
+    ASSERT_TRUE(p.ok) << scrambled;
+    EXPECT_TRUE(p.report.convertedFromUtf8);
+    ASSERT_EQ(p.under("OnBoot").size(), 1u);
+    EXPECT_EQ(p.under("OnBoot")[0]->script, "\x83\x6e\x83\x8a\n");
+    std::optional<Problem> told = problems.take();
+    ASSERT_TRUE(told);
+    EXPECT_EQ(told->severity, Problem::Severity::Warning);
+    EXPECT_EQ(told->where, path);
+    EXPECT_EQ(told->message,
+              "saved as UTF-8; it was read converted to Shift_JIS. Save it as Shift_JIS, the "
+              "encoding of the module's files.");
+    EXPECT_TRUE(problems.empty());
+  }
+
+  ProblemList problems;
+  std::string path;
+  Parsed refused = parseText(kHeader + "{\ntoken: OnBoot\nscript: \xf0\x9f\x98\x80 \xe3\x83\x8f\n}\n",
+                             false, "talk.tlk", &problems, &path);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.report.status, KnowledgeFileStatus::kNotConvertible);
+  EXPECT_TRUE(refused.base.empty());
+  std::optional<Problem> told = problems.take();
+  ASSERT_TRUE(told);
+  EXPECT_EQ(told->severity, Problem::Severity::Error);
+  EXPECT_EQ(told->where, path + ":4");
+  EXPECT_EQ(told->message,
+            "saved as UTF-8, and the character U+1F600 (column 9) has no Shift_JIS form: the "
+            "file was not read. Replace or remove what Shift_JIS cannot write, and save the "
+            "file as Shift_JIS.");
 }
 
 TEST(KnowledgeFile, ScramblingRefusesBytesThatWouldNotReadBack) {

@@ -107,6 +107,8 @@ TEST_F(VariableFileTest, RoundTripKeepsValuesWithBlanks) {
   saved.setVariable("", "nameless");
   saved.setVariable("", "");  // replaced by the empty pair: written as nothing
   saved.setVariable("tab", "a\tb");
+  // The byte that ends a text-mode read: the module writes it as it is, so it reads past it.
+  saved.setVariable("eof", "a\x1a" "b");
   ASSERT_TRUE(saved.saveVariables(path_));
 
   VariableTable loaded;
@@ -117,16 +119,18 @@ TEST_F(VariableFileTest, RoundTripKeepsValuesWithBlanks) {
   EXPECT_EQ(get(loaded, "__Think_accept"), "1");
   EXPECT_EQ(get(loaded, "hollow"), "");
   EXPECT_EQ(get(loaded, "tab"), "\"a\tb\"");
+  EXPECT_EQ(get(loaded, "eof"), "\"a\x1a" "b\"");
   EXPECT_EQ(get(loaded, "untouched"), "1");
   EXPECT_FALSE(loaded.entries().count(""));
   // Nothing else: the blanks did not make extra entries.
-  EXPECT_EQ(loaded.entries().size(), 6u);
+  EXPECT_EQ(loaded.entries().size(), 7u);
 
   // The file has one line per entry, in name order.
   EXPECT_EQ(readRaw(),
             "__Sender\x01\"\x82\xA0\x82\xA2 \x82\xA4\"\n"
             "__Sentence\x01\"good morning, how are you\"\n"
             "__Think_accept\x01" "1\n"
+            "eof\x01\"a\x1a" "b\"\n"
             "hollow\x01\n"
             "tab\x01\"a\tb\"\n");
 }

@@ -62,13 +62,27 @@ double read(XmlNode& e, std::u16string_view name) {
 
 double finite(double d) { return std::isfinite(d) ? d : 1.0e300; }
 
+// A distance that is not a finite number is a link never followed.
+double readDistance(XmlNode& e) {
+  if (std::optional<std::u16string> text = e.attribute(kDistance)) {
+    std::string ascii;
+    for (char16_t c : *text) ascii.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    double value = std::strtod(ascii.c_str(), nullptr);
+    if (std::isfinite(value)) return value;
+    write(e, kDistance, 1.0e300);
+    return 1.0e300;
+  }
+  write(e, kDistance, 0.0);
+  return 0.0;
+}
+
 struct Network {
   int pruned = 0;
 
   void rescale(XmlNode& parent, const XmlNode& skip, double T) {
     for (XmlNode s = parent.firstChild(); !s.empty(); s = s.nextSibling()) {
       if (s == skip || s.tagName() != kBind) continue;
-      double count = T * std::pow(10.0, -read(s, kDistance));
+      double count = T * std::pow(10.0, -readDistance(s));
       write(s, kDistance, finite(std::fabs(std::log10(count / (T + 1.0)))));
     }
   }
@@ -77,7 +91,7 @@ struct Network {
     XmlNode c = node.firstChild();
     while (!c.empty()) {
       if (c.tagName() == kBind && c.attribute(kName) != std::optional<std::u16string>(u"root") &&
-          read(c, kDistance) > 1.5) {
+          readDistance(c) > 1.5) {
         c.remove();
         ++pruned;
         c = node.firstChild();
@@ -108,7 +122,7 @@ struct Network {
     XmlNode parent = node.parent();
     if (parent.empty()) return false;
     double T = read(parent, kTotal);
-    double count = T * std::pow(10.0, -read(node, kDistance));
+    double count = T * std::pow(10.0, -readDistance(node));
     passage(node, parent, T, std::fabs(std::log10((count + 1.0) / (T + 1.0))));
     return true;
   }
@@ -116,7 +130,7 @@ struct Network {
   XmlNode find(const XmlNode& parent, std::u16string_view name, int mode) {
     double limit = mode == 1 ? 0.5 : mode == 2 ? 1.5 : 100.0;
     XmlNode child = parent.findChildByKey(kName, name).match;
-    if (child.empty() || read(child, kDistance) > limit) return {};
+    if (child.empty() || readDistance(child) > limit) return {};
     return child;
   }
 };
