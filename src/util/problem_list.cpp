@@ -24,7 +24,12 @@ void ProblemList::clear() {
 }
 
 const char* severityName(Problem::Severity severity) {
-  return severity == Problem::Severity::Warning ? "warning" : "error";
+  switch (severity) {
+    case Problem::Severity::Warning: return "warning";
+    case Problem::Severity::Error: break;
+    case Problem::Severity::Critical: return "critical";
+  }
+  return "error";
 }
 
 }  // namespace zelka

@@ -19,7 +19,9 @@
 namespace zelka {
 
 struct Problem {
-  enum class Severity { Warning, Error };
+  // Critical: something learned could not be kept (a store or reflex.txt that could not be
+  // saved); a host should not report such a session as a success.
+  enum class Severity { Warning, Error, Critical };
   Severity severity = Severity::Error;
   std::string where;    // the file concerned, with ":<line>" when known; may be empty
   std::string message;  // what happened and what to do about it
@@ -49,7 +51,7 @@ class ProblemList {
   std::function<void(const Problem&)> observer_;
 };
 
-// "error" or "warning".
+// "warning", "error" or "critical".
 const char* severityName(Problem::Severity severity);
 
 }  // namespace zelka
