@@ -91,13 +91,20 @@ std::u16string dictionaryCategory(std::u16string_view cleanedLine) {
 }
 
 bool readDictionary(const std::string& path, std::u16string_view header,
-                    DictionaryLearner& learner) {
+                    DictionaryLearner& learner, std::string* refusal) {
+  auto refuse = [refusal](const char* why) {
+    if (refusal != nullptr) *refusal = why;
+    return false;
+  };
   std::optional<std::string> bytes = readFile(path);
-  if (!bytes) return false;
+  if (!bytes) return refuse("the file cannot be read");
   LinePieces pieces(std::move(*bytes));
 
   std::optional<std::string> first = pieces.next();
-  if (!first || widen(std::move(*first)) != header) return false;
+  if (!first) return refuse("the file is empty");
+  if (widen(std::move(*first)) != header) {
+    return refuse("its first line is not exactly \"[ZELKA DICTIONARY]\"");
+  }
 
   std::u16string category(kDefaultCategory);
   while (std::optional<std::string> piece = pieces.next()) {
@@ -135,7 +142,7 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
   try {
     ConceptLearner learner(*knowledge);
     learner.neuronFor(kDefaultCategory);
-    if (!readDictionary(filePath, header, learner)) return false;
+    if (!readDictionary(filePath, header, learner, &report->refusal)) return false;
   } catch (const std::exception&) {
     // A store that cannot take the words leaves the file in place, to be read again at the
     // next start.
@@ -147,6 +154,7 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
   // between then reads the file again at its next start instead of losing its words, and a
   // file whose words could not be saved stays to be imported again.
   const bool saved = knowledge->save();
+  report->saved = saved;
   if (!saved) return false;
 
   makeDirectory(learnedDirectory);   // an existing directory is fine

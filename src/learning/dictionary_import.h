@@ -46,9 +46,10 @@ std::u16string cleanDictionaryLine(std::u16string_view line);
 std::u16string dictionaryCategory(std::u16string_view cleanedLine);
 
 // Reads one dictionary file and teaches its lines to the learner. False, with nothing taught,
-// when the file cannot be opened, is empty or its first line is not the header.
+// when the file cannot be opened, is empty or its first line is not the header; `refusal`,
+// when given, then says which, for the author.
 bool readDictionary(const std::string& path, std::u16string_view header,
-                    DictionaryLearner& learner);
+                    DictionaryLearner& learner, std::string* refusal = nullptr);
 
 // Imports one file into the knowledge set, saves the set, then moves the file to
 // learnedDirectory + its file name (creating that directory, replacing a file of that name),
@@ -56,10 +57,13 @@ bool readDictionary(const std::string& path, std::u16string_view header,
 // result; false when an argument is missing, the file name is empty, or readDictionary
 // fails (the file is then left where it is); a file whose words could not be saved is left
 // where it is too, to be imported again. The report, when given, tells whether the words
-// were taught and whether the file left the vendor directory.
+// were taught, saved and whether the file left the vendor directory, and why a file was
+// not read.
 struct DictionaryImportReport {
   bool imported = false;
+  bool saved = false;
   bool moved = false;
+  std::string refusal;   // why readDictionary refused the file; empty otherwise
 };
 bool importDictionary(const std::string& learnedDirectory, const std::string& filePath,
                       std::u16string_view header, KnowledgeSet* knowledge,

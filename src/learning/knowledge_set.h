@@ -14,6 +14,7 @@
 #include "stores/sentence_journal.h"
 #include "stores/word_index.h"
 #include "util/mt19937.h"
+#include "util/problem_list.h"
 
 namespace zelka {
 
@@ -27,8 +28,16 @@ class KnowledgeSet {
   // Creates the learning directory (module directory + the configured "learning" value, glued
   // without a separator) and loads the four stores from it, all of them even when one fails.
   // True when all four loaded; only then is the configured think wait taken (otherwise 5).
-  bool load(const std::u16string& moduleDirectory, const ZelkaConfig* config);
+  // A store that does not load, or whose broken file was kept aside for a fresh one, is
+  // reported to `problems` (named as the author names it: "_learning/bind.xml").
+  bool load(const std::u16string& moduleDirectory, const ZelkaConfig* config,
+            ProblemList* problems = nullptr);
   bool save();   // every store to its file; true when all four were written
+  // The save of the end of a session: stops thinking, writes every loaded store (neuron
+  // network, journal, index, bind network, the order of destruction) and reports each that
+  // cannot be written as critical: what was learned in it this session is lost. The stores
+  // are closed afterwards, so destruction writes nothing more. True when all were written.
+  bool saveAndClose(ProblemList* problems);
   std::int32_t randomUpTo(std::uint32_t n);   // 0 for n = 0, else 1..n
 
   BindNetworkStore& bindNetwork() { return bind_; }
@@ -47,6 +56,7 @@ class KnowledgeSet {
   Mt19937 random_;
   ThinkThread think_;   // declared after the stores: stopped and joined before any is saved
   std::u16string learningDirectory_;
+  std::string learningName_;   // the configured "learning" value, narrow, for the reports
 };
 
 }  // namespace zelka
