@@ -66,6 +66,7 @@ class KnowledgeFileParser {
   }
 
   std::size_t openBraces() const { return depth_; }
+  std::size_t openBlockLine() const { return depth_ > 0 ? blockLine_ : 0; }
 
  private:
   // Walks one cleaned line; returns where its content stops.
@@ -291,6 +292,7 @@ bool parseKnowledgeFile(const std::u16string& defaultToken, const std::string& p
     parser.line(toWide(piece), thisLine);
   }
   out.unclosedBraces = parser.openBraces();
+  out.unclosedBlockLine = parser.openBlockLine();
   return true;
 }
 
