@@ -56,6 +56,11 @@ class ShioriServer : public ShioriProtocol, public Brain {
   bool wordHandler();
   bool otherGhostNamesHandler();
   bool stringResourceHandler();
+  // GET Problems SHIORI/2.0: the oldest problem not told yet, as "String: <severity> TAB
+  // <where> TAB <message>" with 200, or 204 when none is left. The problems of a session stay
+  // after unload until the next load, so a host can ask after unloading too.
+  bool problemsHandler();
+  bool isProblemsRequest() const;
   void buildFailureResponse();
 
   // Parts of the sentence handler (event_handling.cpp).
@@ -81,6 +86,8 @@ class ShioriServer : public ShioriProtocol, public Brain {
   std::array<std::int32_t, 5> statusCounters_{};
   // True from a load that got as far as starting anything until the matching unload.
   bool sessionActive_ = false;
+  // True while the current exchange is a problems request, which the log leaves out.
+  bool quietExchange_ = false;
 };
 
 }  // namespace zelka
