@@ -170,5 +170,21 @@ TEST_F(ProblemsTest, SavesThatFailAtUnloadAreCritical) {
   EXPECT_EQ(module.unload(), 1);
 }
 
+TEST_F(ProblemsTest, AReflexFileThatCannotBeReadIsNotOverwritten) {
+  // There but unreadable, whoever runs the test: a directory in its place.
+  std::filesystem::create_directories(ghost.path("_learning/reflex.txt/kept"));
+  ASSERT_EQ(module.load(ghost.dir()), 1);
+  EXPECT_EQ(takeProblems(module),
+            std::vector<std::string>{"error\t_learning/reflex.txt\tthe saved variables cannot be "
+                                     "read; they were not restored, and the file is not "
+                                     "overwritten at unload"});
+  EXPECT_EQ(module.unload(), 1);
+  EXPECT_EQ(takeProblems(module),
+            std::vector<std::string>{"critical\t_learning/reflex.txt\tthe variables of this "
+                                     "session were not saved: the file could not be read at "
+                                     "load and is kept as it is"});
+  EXPECT_TRUE(std::filesystem::is_directory(ghost.path("_learning/reflex.txt/kept")));
+}
+
 }  // namespace
 }  // namespace zelka
