@@ -5,7 +5,8 @@
 // The list keeps each problem until it is taken, oldest first, so that every problem is told
 // once: the host asks for them through a request, or a protocol answer carries them. It holds at
 // most kLimit untaken problems (a script that fails on every request must not grow it without
-// end); past that it counts what it had to drop. An observer, when set, sees every problem as it
+// end); past that it counts what it had to drop, except a critical problem, which takes the place
+// of the newest one that is not critical. An observer, when set, sees every problem as it
 // is reported (the diagnostic log writes it down).
 #pragma once
 
