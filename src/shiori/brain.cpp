@@ -38,16 +38,12 @@ std::string Brain::authorPath(const std::string& path) const {
 }
 
 void Brain::logProblem(const Problem& problem) {
-  log_.timeStamp();
-  log_.write(" ");
-  log_.write(severityName(problem.severity));
-  log_.write(": ");
-  if (!problem.where.empty()) {
-    log_.write(problem.where);
-    log_.write(": ");
-  }
-  log_.write(problem.message);
-  log_.newline();
+  // One entry, written even when a runaway script used up the request's share of the log.
+  std::string entry = "[" + asctimeNow() + "] " + severityName(problem.severity) + ": ";
+  if (!problem.where.empty()) entry += problem.where + ": ";
+  entry += problem.message;
+  entry += '\n';
+  log_.writeEntry(entry);
 }
 
 Brain::~Brain() = default;
