@@ -64,7 +64,7 @@ void Session::reportProblems() {
 std::optional<std::string> Session::send(const std::string& request) {
   showPendingProblems();
   std::optional<std::string> text = send_(request);
-  if (options_.problems) pending_ = takeProblems(send_);
+  pending_ = takeProblems(send_);
   return text;
 }
 

@@ -29,7 +29,6 @@ struct SessionOptions {
   bool raw = false;              // print responses exactly as received
   bool boot = true;              // raise OnBoot at the start and OnClose at the end
   bool showComments = false;     // a play file's # comments are printed in the transcript
-  bool problems = true;          // ask for the module's problems after every request
   TalkStyle style;               // names and colour of the rendered talk
   // Prints what the ghost has learned (:learned); unset, the command says it is not available.
   std::function<void(std::ostream&)> showLearned;
