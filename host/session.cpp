@@ -37,19 +37,47 @@ void Session::start() {
     if (response->code != 200 && !options_.raw) note("(NOTIFY OwnerGhostName: " +
                                                      response->statusText + ")");
   }
-  if (!options_.boot) return;
-  if (std::optional<HostResponse> response = exchange(eventRequest("OnBoot", {}))) {
-    if (!showTalk(*response, "(boot)")) showStatus(*response, "(boot: no talk)");
+  if (options_.boot) {
+    if (std::optional<HostResponse> response = exchange(eventRequest("OnBoot", {}))) {
+      if (!showTalk(*response, "(boot)")) showStatus(*response, "(boot: no talk)");
+    }
   }
+  showPendingProblems();
   out_.flush();
 }
 
 void Session::finish() {
-  if (!options_.boot) return;
-  if (std::optional<HostResponse> response = exchange(eventRequest("OnClose", {}))) {
-    if (!showTalk(*response, "(close)")) showStatus(*response, "(close: no talk)");
+  if (options_.boot) {
+    if (std::optional<HostResponse> response = exchange(eventRequest("OnClose", {}))) {
+      if (!showTalk(*response, "(close)")) showStatus(*response, "(close: no talk)");
+    }
   }
+  showPendingProblems();
   out_.flush();
+}
+
+void Session::reportProblems() {
+  showPendingProblems();
+  pending_ = takeProblems(send_);
+  showPendingProblems();
+}
+
+std::optional<std::string> Session::send(const std::string& request) {
+  showPendingProblems();
+  std::optional<std::string> text = send_(request);
+  pending_ = takeProblems(send_);
+  return text;
+}
+
+void Session::showPendingProblems() {
+  if (pending_.empty()) return;
+  out_.flush();
+  if (options_.raw) {
+    critical_ += printProblems(pending_, err_, "zelka: ");
+  } else {
+    critical_ += printProblems(pending_, out_, "! ");
+  }
+  pending_.clear();
 }
 
 int Session::run(std::istream& in, InputMode mode, const std::string& sourceName) {
@@ -78,6 +106,7 @@ int Session::run(std::istream& in, InputMode mode, const std::string& sourceName
     }
     if (command->kind == CommandKind::kQuit) break;
     execute(*command, input);
+    showPendingProblems();
     out_.flush();
   }
   out_.flush();
@@ -229,7 +258,7 @@ void Session::sendRaw(Input& input) {
     request += converted + "\r\n";
   }
   request += "\r\n";
-  std::optional<std::string> text = send_(request);
+  std::optional<std::string> text = send(request);
   if (!text) {
     note("(the module returned no response)");
     return;
@@ -262,7 +291,7 @@ void Session::setSender(const std::string& name) {
 
 std::optional<HostResponse> Session::exchange(const std::string& request) {
   if (options_.shiori3) return exchange3(request);
-  std::optional<std::string> text = send_(request);
+  std::optional<std::string> text = send(request);
   if (!text) {
     note("(the module returned no response)");
     return std::nullopt;

@@ -3,6 +3,10 @@
 // seconds passing, mouse moves, words, resource strings, raw requests) and prints what the
 // ghost says in readable form, or exactly as received with the raw option. Input comes from
 // a terminal (prompted) or a play file (echoed as a transcript, errors with line numbers).
+//
+// After every request it asks the module for the problems that request caused and shows them
+// right below the talk ("! error: vender/talk.tlk:5: ..."); with the raw option they go to
+// the error stream instead ("zelka: error: ..."), so that the output stays the responses.
 #pragma once
 
 #include <functional>
@@ -12,6 +16,7 @@
 #include <string>
 
 #include "host_protocol.h"
+#include "module_problems.h"
 #include "session_command.h"
 #include "talk_renderer.h"
 
@@ -48,6 +53,11 @@ class Session {
   // (unknown commands, arguments, text that cannot be sent, a raw request cut short).
   int run(std::istream& in, InputMode mode, const std::string& sourceName);
 
+  // Asks the module for its problems now (after load, after unload) and shows them.
+  void reportProblems();
+  // Problems shown so far that say something learned could not be saved.
+  int criticalProblems() const { return critical_; }
+
  private:
   struct Input;
 
@@ -61,6 +71,10 @@ class Session {
   void sendRaw(Input& input);
   void setSender(const std::string& name);
 
+  // Sends a request and collects the problems it caused, to be shown before the next output
+  // of the module's.
+  std::optional<std::string> send(const std::string& request);
+  void showPendingProblems();
   // Sends one request; prints the raw response with the raw option. nullopt when the
   // module returned nothing (reported).
   std::optional<HostResponse> exchange(const std::string& request);
@@ -90,6 +104,8 @@ class Session {
   unsigned long moves_ = 0;    // mouse moves so far, for their coordinates
   Input* input_ = nullptr;     // the input being run, for error positions
   int failures_ = 0;
+  std::vector<ModuleProblem> pending_;  // caused by the last request, not shown yet
+  int critical_ = 0;
 };
 
 }  // namespace zelka::host

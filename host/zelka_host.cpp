@@ -3,12 +3,18 @@
 // mode (--pipe, and the default when the input is not a terminal) speaks raw protocol text on
 // stdin and stdout. The author tools scramble, unscramble, check and render work on files
 // only.
+//
+// Sessions and pipe mode print what the module reports went wrong (module_problems.h): after
+// the load, during a session below the talk that caused it, and after the unload. The exit
+// status is 3 when something learned could not be saved, 1 when the module did not load or
+// lines of a play file failed, 2 for a wrong command line, 0 otherwise.
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -20,6 +26,7 @@
 #include "learned_graph.h"
 #include "learned_report.h"
 #include "module_client.h"
+#include "module_problems.h"
 #include "pipe_session.h"
 #include "platform/path_text.h"
 #include "platform/text_codec.h"
@@ -65,7 +72,10 @@ void printUsage(std::ostream& out) {
          "                     unloading\n"
          "  --color, --no-color  dim tags and notes (default: when stdout is a terminal)\n"
          "  --module PATH      the module to load (default: zelka.so beside this program)\n"
-         "In a session, :help lists the commands.\n";
+         "In a session, :help lists the commands.\n"
+         "Problems the module reports (a file it refused, a script error, a store it could\n"
+         "not save) are shown as they happen. Exit status: 0 done, 1 the module did not load\n"
+         "or play lines failed, 2 usage, 3 something learned could not be saved.\n";
 }
 
 struct Arguments {
@@ -121,6 +131,27 @@ std::string learningDirectoryOf(const std::string& ghostDirectory) {
 // unloaded and saves what it learned.
 void onInterrupt(int) {}
 
+// The exit status of a session when something learned could not be saved.
+constexpr int kExitNotSaved = 3;
+
+std::function<std::optional<std::string>(const std::string&)> sender(ModuleClient& module) {
+  return [&module](const std::string& text) { return module.request(text); };
+}
+
+// A load that failed: what the module says about it, then the host's own line.
+int reportFailedLoad(ModuleClient& module, const std::string& hint) {
+  printProblems(takeProblems(sender(module)), std::cerr, "zelka: ");
+  std::cerr << "zelka-host: " << module.error() << hint << "\n";
+  module.close();
+  return 1;
+}
+
+int notSavedStatus(int critical) {
+  if (critical == 0) return 0;
+  std::cerr << "zelka-host: something the ghost learned could not be saved (see above)\n";
+  return kExitNotSaved;
+}
+
 void catchInterrupt() {
   struct sigaction action {};
   action.sa_handler = onInterrupt;
@@ -161,10 +192,8 @@ int runSession(Arguments& args, bool interactive) {
     return 1;
   }
   if (!module.load(args.ghostDirectory)) {
-    std::cerr << "zelka-host: " << module.error() << "; zelka-host check "
-              << args.ghostDirectory << " tells what it would read\n";
-    module.close();
-    return 1;
+    return reportFailedLoad(module, "; zelka-host check " + args.ghostDirectory +
+                                        " tells what it would read");
   }
   // The load created missing stores and imported waiting dictionaries, and saved both.
   const LearnedStores loaded = countLearnedStores(learning);
@@ -178,13 +207,15 @@ int runSession(Arguments& args, bool interactive) {
   args.session.showLearned = [learning, name = style.mainName](std::ostream& out) {
     printSavedLearned(learning, name, out);
   };
-  Session session([&](const std::string& text) { return module.request(text); }, std::cout,
-                  std::cerr, args.session);
+  Session session(sender(module), std::cout, std::cerr, args.session);
+  session.reportProblems();  // of the load: files refused, stores kept aside
   session.start();
   const int failures = session.run(*input, interactive ? InputMode::kInteractive : InputMode::kPlay,
                                    interactive ? std::string("stdin") : args.playFile);
   session.finish();
-  module.close();  // unloads: the stores and the variables are saved
+  module.unload();           // the stores and the variables are saved
+  session.reportProblems();  // of the unload: what could not be saved
+  module.close();
 
   if (args.stats) {
     const LearnedStores after = countLearnedStores(learning);
@@ -194,12 +225,13 @@ int runSession(Arguments& args, bool interactive) {
                             "  ");
   }
   std::cout.flush();
+  const int notSaved = notSavedStatus(session.criticalProblems());
   if (failures > 0 && !interactive) {
     std::cerr << "zelka-host: " << failures << (failures == 1 ? " line" : " lines") << " of "
               << args.playFile << " failed\n";
-    return 1;
+    if (notSaved == 0) return 1;
   }
-  return 0;
+  return notSaved;
 }
 
 int runPipe(const Arguments& args) {
@@ -208,15 +240,15 @@ int runPipe(const Arguments& args) {
     std::cerr << "zelka-host: " << module.error() << "\n";
     return 1;
   }
-  if (!module.load(args.ghostDirectory)) {
-    std::cerr << "zelka-host: " << module.error() << "\n";
-    module.close();
-    return 1;
-  }
-  runPipeSession(std::cin, std::cout, std::cerr,
-                 [&](const std::string& text) { return module.request(text); });
+  if (!module.load(args.ghostDirectory)) return reportFailedLoad(module, "");
+  // Standard output carries exactly the responses to the requests read: the problems are
+  // asked for only after the load and after the unload, and go to the error stream.
+  int critical = printProblems(takeProblems(sender(module)), std::cerr, "zelka: ");
+  runPipeSession(std::cin, std::cout, std::cerr, sender(module));
+  module.unload();
+  critical += printProblems(takeProblems(sender(module)), std::cerr, "zelka: ");
   module.close();
-  return 0;
+  return notSavedStatus(critical);
 }
 
 // Renders Shift_JIS talk, one talk per line, from a file or stdin.

@@ -141,11 +141,19 @@ std::u16string dictionaryCategory(std::u16string_view cleanedLine) {
   return name;
 }
 
-bool teachDictionary(std::string text, std::u16string_view header, DictionaryLearner& learner) {
+bool teachDictionary(std::string text, std::u16string_view header, DictionaryLearner& learner,
+                     std::string* refusal) {
+  auto refuse = [refusal](const char* why) {
+    if (refusal != nullptr) *refusal = why;
+    return false;
+  };
   LinePieces pieces(std::move(text));
 
   std::optional<std::string> first = pieces.next();
-  if (!first || widen(std::move(*first)) != header) return false;
+  if (!first) return refuse("the file is empty");
+  if (widen(std::move(*first)) != header) {
+    return refuse("its first line is not exactly \"[ZELKA DICTIONARY]\"");
+  }
 
   std::u16string category(kDefaultCategory);
   while (std::optional<std::string> piece = pieces.next()) {
@@ -169,12 +177,18 @@ bool teachDictionary(std::string text, std::u16string_view header, DictionaryLea
 }
 
 bool readDictionary(const std::string& path, std::u16string_view header,
-                    DictionaryLearner& learner) {
+                    DictionaryLearner& learner, std::string* refusal) {
   std::optional<std::string> bytes = readFile(path);
-  if (!bytes) return false;
+  if (!bytes) {
+    if (refusal != nullptr) *refusal = "the file cannot be read";
+    return false;
+  }
   AuthorText text = readAuthorText(std::string(beforeEndOfText(*bytes)));
-  if (text.form == AuthorText::Form::kNotConvertible) return false;
-  return teachDictionary(std::move(text.bytes), header, learner);
+  if (text.form == AuthorText::Form::kNotConvertible) {
+    if (refusal != nullptr) *refusal = "the file is " + describeNotConvertible(text);
+    return false;
+  }
+  return teachDictionary(std::move(text.bytes), header, learner, refusal);
 }
 
 bool importDictionary(const std::string& learnedDirectory, const std::string& filePath,
@@ -190,7 +204,10 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
   const std::string fileName = fileNameOf(filePath);
   if (fileName.empty()) return false;
   std::optional<std::string> bytes = readFile(filePath);
-  if (!bytes) return false;
+  if (!bytes) {
+    out.refusal = "the file cannot be read";
+    return false;
+  }
 
   AuthorText text = readAuthorText(std::string(beforeEndOfText(*bytes)));
   if (text.form == AuthorText::Form::kNotConvertible) {
@@ -217,7 +234,7 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
       ConceptLearner learner(*knowledge, bindPart, conceptPart,
                              (held & kIndexStore) != 0 && (held & kNeuronStore) == 0);
       learner.neuronFor(kDefaultCategory);
-      if (!teachDictionary(std::move(text.bytes), header, learner)) return false;
+      if (!teachDictionary(std::move(text.bytes), header, learner, &out.refusal)) return false;
     } catch (const std::exception&) {
       // A store that cannot take the words leaves the file in place, to be read again at the
       // next start.
@@ -229,6 +246,7 @@ bool importDictionary(const std::string& learnedDirectory, const std::string& fi
     holding |= knowledge->saveStores();
   }
   out.imported = true;
+  out.saved = holding == kAllStores;
   if (text.form == AuthorText::Form::kConvertedFromUtf8) {
     report(context.problems,
            {Problem::Severity::Warning, filePath,

@@ -52,14 +52,16 @@ std::u16string cleanDictionaryLine(std::u16string_view line);
 std::u16string dictionaryCategory(std::u16string_view cleanedLine);
 
 // Teaches the lines of a dictionary's text (Shift_JIS, as read) to the learner. False, with
-// nothing taught, when the text is empty or its first line is not the header.
-bool teachDictionary(std::string text, std::u16string_view header, DictionaryLearner& learner);
+// nothing taught, when the text is empty or its first line is not the header; `refusal`, when
+// given, then says which.
+bool teachDictionary(std::string text, std::u16string_view header, DictionaryLearner& learner,
+                     std::string* refusal = nullptr);
 
 // Reads one dictionary file and teaches its lines to the learner. False, with nothing taught,
 // when the file cannot be opened, is empty, cannot be converted from UTF-8 or its first line
-// is not the header.
+// is not the header; `refusal`, when given, then says which, for the author.
 bool readDictionary(const std::string& path, std::u16string_view header,
-                    DictionaryLearner& learner);
+                    DictionaryLearner& learner, std::string* refusal = nullptr);
 
 // Imports one file into the knowledge set, saves the set, then moves the file to
 // learnedDirectory + its file name (creating that directory, replacing a file of that name),
@@ -67,7 +69,8 @@ bool readDictionary(const std::string& path, std::u16string_view header,
 // result; false when an argument is missing, the file name is empty, or readDictionary
 // fails (the file is then left where it is); a file whose words could not be saved is left
 // where it is too, to be imported again. The report, when given, tells whether the words
-// were taught and whether the file left the vendor directory.
+// were taught, saved in every store and whether the file left the vendor directory, and why
+// a file was not read.
 //
 // With a record of pending imports, a file that some stores could not save is recorded with
 // the stores that did, and the next import of the same file teaches only the others: the bind
@@ -80,7 +83,11 @@ bool readDictionary(const std::string& path, std::u16string_view header,
 // be) go into `problems` when given.
 struct DictionaryImportReport {
   bool imported = false;
+  bool saved = false;
   bool moved = false;
+  // Why the file was refused, for the author; empty when it was read, or when the refusal
+  // went to the problems already with more detail (a character Shift_JIS cannot write).
+  std::string refusal;
 };
 struct DictionaryImportContext {
   PendingImports* pending = nullptr;

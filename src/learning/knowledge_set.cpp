@@ -7,6 +7,7 @@
 #include "platform/file_system.h"
 #include "platform/path_text.h"
 #include "platform/text_codec.h"
+#include "script/think_codes.h"
 #include "util/number_text.h"
 
 namespace zelka {
@@ -34,6 +35,34 @@ bool saveStore(XmlDocument& store) {
   }
 }
 
+// Tells the author why a store did not load as it was: a file that did not load at all, or a
+// broken file kept aside for a fresh, empty store.
+void reportStoreLoad(ProblemList* problems, const XmlDocument& store, bool loaded,
+                     const std::string& where, const std::u16string& moduleDirectory) {
+  if (problems == nullptr) return;
+  const XmlOpenProblem& problem = store.openProblem();
+  if (loaded) {
+    if (problem.keptAsidePath.empty()) return;
+    std::u16string aside = problem.keptAsidePath;
+    if (aside.starts_with(moduleDirectory)) aside.erase(0, moduleDirectory.size());
+    problems->report({Problem::Severity::Error, where,
+                      "cannot be read (" + problem.reason + "); it was kept aside as " +
+                          toNarrow(aside) +
+                          " and an empty store took its place: what the ghost learned in it "
+                          "is not in use until the file is mended and put back"});
+    return;
+  }
+  if (!problem.empty()) {
+    problems->report({Problem::Severity::Error, where,
+                      "cannot be loaded (" + problem.reason +
+                          "); the ghost does not start until it can"});
+    return;
+  }
+  problems->report({Problem::Severity::Error, where,
+                    "a fresh store cannot be written there (is the learning directory "
+                    "writable?); the ghost does not start until it can"});
+}
+
 }  // namespace
 
 KnowledgeSet::KnowledgeSet()
@@ -44,7 +73,8 @@ KnowledgeSet::KnowledgeSet()
 // save themselves to their files.
 KnowledgeSet::~KnowledgeSet() = default;
 
-bool KnowledgeSet::load(const std::u16string& moduleDirectory, const ZelkaConfig* config) {
+bool KnowledgeSet::load(const std::u16string& moduleDirectory, const ZelkaConfig* config,
+                        ProblemList* problems) {
   if (config == nullptr) return false;
   config_ = config;
   // The configured value is appended as it stands: it carries its own trailing separator.
@@ -56,10 +86,16 @@ bool KnowledgeSet::load(const std::u16string& moduleDirectory, const ZelkaConfig
     makeDirectory(*directory);
   }
 
-  bool ok = loadStore(bind_, learningDirectory_ + u"bind.xml");
-  ok = loadStore(index_, learningDirectory_ + u"index.xml") && ok;
-  ok = loadStore(journal_, learningDirectory_ + u"journal.xml") && ok;
-  ok = loadStore(neurons_, learningDirectory_ + u"neuron.xml") && ok;
+  learningName_ = toNarrow(config->directory(u"Directory", u"learning"));
+  auto loadOne = [&](auto& store, const char* fileName) {
+    const bool loaded = loadStore(store, learningDirectory_ + toWide(fileName));
+    reportStoreLoad(problems, store, loaded, learningName_ + fileName, moduleDirectory);
+    return loaded;
+  };
+  bool ok = loadOne(bind_, "bind.xml");
+  ok = loadOne(index_, "index.xml") && ok;
+  ok = loadOne(journal_, "journal.xml") && ok;
+  ok = loadOne(neurons_, "neuron.xml") && ok;
 
   if (ok) {
     std::string wait = toNarrow(config->profile(u"think_wait"));
@@ -102,6 +138,32 @@ bool KnowledgeSet::snapshotChanged(std::vector<StoreSnapshot>& out) const {
 void KnowledgeSet::markSaved(const StoreSnapshot& written) {
   XmlDocument* stores[] = {&bind_, &index_, &journal_, &neurons_};
   if (written.store >= 0 && written.store < 4) stores[written.store]->markSaved(written.edits);
+}
+
+bool KnowledgeSet::saveAndClose(ProblemList* problems) {
+  think_.acceptThinking(kThinkReady);
+  bool ok = true;
+  auto saveOne = [&](XmlDocument& store) {
+    // A store that never loaded has nothing of this session to write.
+    if (!store.hasDocument() || store.boundPath().empty()) return;
+    if (!saveStore(store)) {
+      ok = false;
+      if (problems != nullptr) {
+        std::u16string name = store.boundPath();
+        name.erase(0, name.find_last_of(u"/\\") + 1);
+        problems->report({Problem::Severity::Critical, learningName_ + toNarrow(name),
+                          "cannot be written (is the learning directory writable, the disk "
+                          "not full?); what the ghost learned in it this session is lost, the "
+                          "file keeps what it held before"});
+      }
+    }
+    store.close();
+  };
+  saveOne(neurons_);
+  saveOne(journal_);
+  saveOne(index_);
+  saveOne(bind_);
+  return ok;
 }
 
 std::int32_t KnowledgeSet::randomUpTo(std::uint32_t n) {

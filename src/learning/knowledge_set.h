@@ -15,6 +15,7 @@
 #include "stores/sentence_journal.h"
 #include "stores/word_index.h"
 #include "util/mt19937.h"
+#include "util/problem_list.h"
 
 namespace zelka {
 
@@ -46,9 +47,17 @@ class KnowledgeSet {
   // Creates the learning directory (module directory + the configured "learning" value, glued
   // without a separator) and loads the four stores from it, all of them even when one fails.
   // True when all four loaded; only then is the configured think wait taken (otherwise 5).
-  bool load(const std::u16string& moduleDirectory, const ZelkaConfig* config);
+  // A store that does not load, or whose broken file was kept aside for a fresh one, is
+  // reported to `problems` (named as the author names it: "_learning/bind.xml").
+  bool load(const std::u16string& moduleDirectory, const ZelkaConfig* config,
+            ProblemList* problems = nullptr);
   bool save() { return saveStores() == kAllStores; }   // true when all four were written
   unsigned saveStores();   // every store to its file; answers the ones written
+  // The save of the end of a session: stops thinking, writes every loaded store (neuron
+  // network, journal, index, bind network, the order of destruction) and reports each that
+  // cannot be written as critical: what was learned in it this session is lost. The stores
+  // are closed afterwards, so destruction writes nothing more. True when all were written.
+  bool saveAndClose(ProblemList* problems);
 
   // Snapshots of the stores edited since they were loaded or last saved (never of one opened
   // read-only, which refuses every save); false (and nothing touched) while a think pass runs
@@ -74,6 +83,7 @@ class KnowledgeSet {
   Mt19937 random_;
   ThinkThread think_;   // declared after the stores: stopped and joined before any is saved
   std::u16string learningDirectory_;
+  std::string learningName_;   // the configured "learning" value, narrow, for the reports
 };
 
 }  // namespace zelka

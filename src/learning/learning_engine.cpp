@@ -10,8 +10,34 @@
 #include "learning/knowledge_set.h"
 #include "learning/pending_imports.h"
 #include "platform/path_text.h"
+#include "platform/text_codec.h"
 
 namespace zelka {
+namespace {
+
+// Tells the author what became of a dictionary that was not imported cleanly.
+void reportDictionary(ProblemList* problems, const DictionaryImportReport& report,
+                      const std::string& where, const std::string& learnedName) {
+  if (problems == nullptr) return;
+  if (!report.imported) {
+    if (report.refusal.empty()) return;
+    problems->report({Problem::Severity::Error, where,
+                      "the dictionary was not imported: " + report.refusal +
+                          "; it stays where it is and is tried again at the next start"});
+  } else if (!report.saved) {
+    problems->report({Problem::Severity::Error, where,
+                      "the dictionary's words could not be saved to the learning directory; "
+                      "it stays where it is and is imported again at the next start"});
+  } else if (!report.moved) {
+    problems->report({Problem::Severity::Warning, where,
+                      "the dictionary was imported but could not be moved into " +
+                          learnedName +
+                          "; it is imported again at the next start and its words are "
+                          "reinforced once more unless it is moved away"});
+  }
+}
+
+}  // namespace
 
 LearningEngine::LearningEngine() = default;
 
@@ -26,12 +52,19 @@ bool LearningEngine::start(const std::u16string& moduleDirectory) {
   try {
     moduleDirectory_ = moduleDirectory;
     config_ = std::make_unique<ZelkaConfig>();
-    if (!config_->read(moduleDirectory_)) return false;
+    if (!config_->read(moduleDirectory_)) {
+      if (problems_ != nullptr) {
+        problems_->report({Problem::Severity::Error, "zelkaconf.xml",
+                           "the configuration cannot be read; the ghost does not start (zelka-host "
+                           "check tells more)"});
+      }
+      return false;
+    }
 
-    const std::u16string vendorDirectory =
-        moduleDirectory_ + config_->directory(u"Directory", u"vender");
+    const std::u16string vendorName = config_->directory(u"Directory", u"vender");
+    const std::u16string vendorDirectory = moduleDirectory_ + vendorName;
     knowledge_ = std::make_unique<KnowledgeSet>();
-    loaded = knowledge_->load(moduleDirectory_, config_.get());
+    loaded = knowledge_->load(moduleDirectory_, config_.get(), problems_);
 
     // A vendor directory the path encoding cannot hold has no dictionaries to import.
     const std::optional<std::string> vendorPath = pathFromWide(vendorDirectory);
@@ -57,9 +90,13 @@ bool LearningEngine::start(const std::u16string& moduleDirectory) {
       if (!imported.insert(path).second) continue;
       DictionaryImportReport report;
       importDictionary(learned, path, kDictionaryHeader, knowledge_.get(), &report, context);
-      // A rejected file stays untouched without comment; an imported one that could not be
-      // moved aside will be read again at the next start, which its owner should hear of.
+      // A rejected file stays untouched; an imported one that could not be moved aside will
+      // be read again at the next start. The author hears of both.
       if (report.imported && !report.moved) unmoved_.push_back(path);
+      // The scan lists the vendor directory's files as that directory + the file name.
+      const std::string where =
+          toNarrow(vendorName) + (path.starts_with(vendor) ? path.substr(vendor.size()) : path);
+      reportDictionary(problems_, report, where, toNarrow(vendorName + u"learned/"));
     }
     // A recorded file that is gone, or was edited, is a dictionary of its own now.
     if (pending) pending->forgetStale(vendor);
@@ -72,6 +109,7 @@ bool LearningEngine::start(const std::u16string& moduleDirectory) {
 
 void LearningEngine::shutdown() {
   // The knowledge set refers to the configuration: it goes first, saving its stores.
+  if (knowledge_) knowledge_->saveAndClose(problems_);
   knowledge_.reset();
   config_.reset();
 }

@@ -6,8 +6,13 @@
 //
 // Without a knowledge set (start failed or never ran) every forward answers a neutral value:
 // phase 1, result 0, ticks 0, false, and thinkNow refuses (2 or 3 by the caller's queue).
-// shutdown() destroys the knowledge set (its stores save themselves) and then the
-// configuration; it is idempotent and the destructor calls it.
+// shutdown() saves the knowledge set's stores, destroys it and then the configuration; it is
+// idempotent and the destructor calls it.
+//
+// What the author must hear of goes to the problem list, when one is set: a configuration
+// that cannot be read, a store that does not load or was kept aside, a dictionary refused,
+// imported but not saved or not moved into "learned/", a store that cannot be saved at
+// shutdown (critical).
 #pragma once
 
 #include <deque>
@@ -17,6 +22,7 @@
 
 #include "script/knowledge_queries.h"
 #include "util/changed_files.h"
+#include "util/problem_list.h"
 
 namespace zelka {
 
@@ -39,9 +45,11 @@ class LearningEngine : public KnowledgeQueries {
   // save is recorded in the learning directory (learning/pending_imports.h), so that later
   // starts teach it only to the stores that lack it.
   bool start(const std::u16string& moduleDirectory);
-  // Where problems the author must hear of go (null: nowhere).
-  void setProblems(ProblemList* problems) { problems_ = problems; }
   void shutdown();
+
+  // Where problems the author must hear of go (null: nowhere). The list must outlive the
+  // engine's use of it.
+  void setProblems(ProblemList* problems) { problems_ = problems; }
 
   KnowledgeSet* knowledgeSet() { return knowledge_.get(); }
   const ZelkaConfig* configuration() const { return config_.get(); }

@@ -69,6 +69,7 @@ class KnowledgeFileParser {
   }
 
   std::size_t openBraces() const { return depth_; }
+  std::size_t openBlockLine() const { return depth_ > 0 ? blockLine_ : 0; }
 
  private:
   // Walks one cleaned line; returns where its content stops.
@@ -337,6 +338,7 @@ bool parseKnowledgeFile(const std::u16string& defaultToken, const std::string& p
     parser.line(toWide(piece), thisLine);
   }
   out.unclosedBraces = parser.openBraces();
+  out.unclosedBlockLine = parser.openBlockLine();
   return true;
 }
 

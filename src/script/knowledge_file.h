@@ -44,6 +44,7 @@ struct KnowledgeFileReport {
   std::size_t entriesDropped = 0;  // token or emotion limiter empty after the split
   std::size_t unclosedBraces = 0;  // braces still open at the end of the file (their block is lost)
   bool convertedFromUtf8 = false;  // saved as UTF-8 and read converted
+  std::size_t unclosedBlockLine = 0;  // where the block left open begins (0: none)
 };
 
 // The fields of a block that the keywords select.

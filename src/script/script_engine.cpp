@@ -108,6 +108,19 @@ bool ScriptEngine::runScript(std::string_view script, std::string& out) {
   }
 }
 
+bool ScriptEngine::runScript(std::string_view script, std::string& out, std::string_view origin) {
+  OriginScope scope(*this, ScriptOrigin{nullptr, false, std::string(origin)});
+  return runScript(script, out);
+}
+
+void ScriptEngine::elementFailed(const ScriptElement& element, int code, bool exhausted) {
+  if (exhausted) {
+    if (exhaustionTold_) return;
+    exhaustionTold_ = true;
+  }
+  problems_.elementFailed(origin_, element, code, exhausted);
+}
+
 bool ScriptEngine::runScriptImpl(std::string_view script, std::string& out) {
   spend();
   spendText(script.size());
@@ -144,6 +157,7 @@ int ScriptEngine::expandList(const std::vector<ScriptElement>& list, std::string
       std::string result;
       const int code = expandElementImpl(element, result, enableSub, counter);
       if (i + 1 < list.size() && list[i + 1].kind != u"+") enableSub = 1;
+      if (code == 0 && exhausted()) elementFailed(element, 1, true);
       if (code != 0 || exhausted()) {
         // A report is not scanned again: its tags are quoted as a scan would leave them, which
         // also keeps a line-break tag from running into the word after it ("\ntavi").
@@ -178,6 +192,7 @@ int ScriptEngine::expandElementImpl(const ScriptElement& element, std::string& o
                                     int& enableSub, std::uint32_t& counter) {
   // Too deep or out of work: the element reports instead of expanding.
   if (exhausted()) {
+    elementFailed(element, 1, true);
     out = scriptErrorReport(element, 1);
     return 1;
   }
@@ -197,6 +212,7 @@ int ScriptEngine::expandElementImpl(const ScriptElement& element, std::string& o
   std::string result;
   const int code = dispatchMeta(element, argumentText, bodyText, counter, result);
   if (code != 0) {
+    elementFailed(element, code, false);
     out = scriptErrorReport(element, code);
     return code;
   }

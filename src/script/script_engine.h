@@ -14,6 +14,9 @@
 // parsed and bytes produced, counted at every level they pass through, which is what the
 // work costs). Past any of them, the element concerned yields its error report and the call
 // returns, so that any script answers in bounded time.
+//
+// Every element that yields its error report is also told to the author through
+// ScriptProblems (script_problems.h), with the knowledge file and line of the entry that runs.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +34,7 @@
 #include "script/knowledge_queries.h"
 #include "script/run_level.h"
 #include "script/script_parser.h"
+#include "script/script_problems.h"
 #include "util/mt19937.h"
 
 namespace zelka {
@@ -66,6 +70,9 @@ class ScriptEngine {
   // ---- expansion (script_engine.cpp) ----
   // Parses and expands a script; appends the result to out. True when the result is non-empty.
   bool runScript(std::string_view script, std::string& out);
+  // The same for a script that no knowledge entry holds; `origin` says what runs it in the
+  // reports of its errors ("the GET Word request").
+  bool runScript(std::string_view script, std::string& out, std::string_view origin);
 
   // Expands a parsed list into out (appended). 0 for an empty list (out is emptied), else 1.
   int expandList(const std::vector<ScriptElement>& list, std::string& out,
@@ -92,6 +99,9 @@ class ScriptEngine {
   // 1..n uniformly from the engine's generator; 0 when n is 0.
   std::uint32_t chooseIndex(std::uint32_t n);
 
+  // Where the errors of scripts are told (the list, the vendor directory's name, the counts).
+  ScriptProblems& problems() { return problems_; }
+
  private:
   friend class MetaElementTable;
 
@@ -110,6 +120,11 @@ class ScriptEngine {
   // Evaluates a formula (logging its three texts at run levels 3 and 4).
   std::optional<std::string> evaluateFormula(std::string_view formula, bool logIt);
   void logFormula();
+
+  // Tells the author of an element that yielded its error report. Of the elements that run
+  // out of nesting or work, only the first of an outermost call is told: the rest failed
+  // for the same reason.
+  void elementFailed(const ScriptElement& element, int code, bool exhausted);
 
   // True when another nested expansion or unit of work is not allowed.
   bool exhausted() const { return nesting_ >= kMaxNesting || budget_ == 0 || textLeft_ == 0; }
@@ -133,7 +148,10 @@ class ScriptEngine {
   class Entry {
    public:
     explicit Entry(ScriptEngine& engine) : engine_(engine) {
-      if (engine_.entered_++ == 0) engine_.refill();
+      if (engine_.entered_++ == 0) {
+        engine_.refill();
+        engine_.exhaustionTold_ = false;
+      }
     }
     ~Entry() {
       if (--engine_.entered_ == 0) engine_.refill();
@@ -151,6 +169,23 @@ class ScriptEngine {
     textLeft_ = textBudget_;
   }
 
+  // What runs for the error reports: set for the time an entry's script or conditional, or a
+  // described script, runs.
+  class OriginScope {
+   public:
+    OriginScope(ScriptEngine& engine, ScriptOrigin origin)
+        : engine_(engine), saved_(std::move(engine.origin_)) {
+      engine_.origin_ = std::move(origin);
+    }
+    ~OriginScope() { engine_.origin_ = std::move(saved_); }
+    OriginScope(const OriginScope&) = delete;
+    OriginScope& operator=(const OriginScope&) = delete;
+
+   private:
+    ScriptEngine& engine_;
+    ScriptOrigin saved_;
+  };
+
   FormulaEvaluator& evaluator_;
   KnowledgeBase& knowledge_;
   EventContext& event_;
@@ -166,6 +201,9 @@ class ScriptEngine {
   std::size_t budget_ = kDefaultWorkBudget;
   std::size_t textBudget_ = kDefaultTextBudget;
   std::size_t textLeft_ = kDefaultTextBudget;
+  ScriptProblems problems_;
+  ScriptOrigin origin_;
+  bool exhaustionTold_ = false;
 };
 
 // The error report an element's output becomes when it fails (code 1 or 2). With quoteTags

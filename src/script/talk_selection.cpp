@@ -34,7 +34,10 @@ std::size_t ScriptEngine::collectImpl(std::string_view token, CandidateList& lis
       continue;
     }
     std::string expansion;
-    runScript(entry.conditional, expansion);
+    {
+      OriginScope scope(*this, ScriptOrigin{&entry, true, {}});
+      runScript(entry.conditional, expansion);
+    }
     if (expansion.empty()) continue;
     if (runLevel_.logsSelection()) {
       log_.newline();
@@ -83,7 +86,10 @@ std::optional<std::string> ScriptEngine::runTalk(std::string_view token, std::st
       log_.write(entry.script);
     }
     std::string text;
-    runScript(entry.script, text);
+    {
+      OriginScope scope(*this, ScriptOrigin{&entry, false, {}});
+      runScript(entry.script, text);
+    }
     if (!raw) text = stripScriptQuotes(text);
     if (runLevel_.logsSelection()) {
       log_.newline();

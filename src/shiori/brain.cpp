@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/path_text.h"
 #include "platform/text_codec.h"
 #include "script/knowledge_file.h"
@@ -23,19 +24,27 @@ Brain::Brain()
   script_.setKnowledgeQueries(&learning_);
   problems_.setObserver([this](const Problem& problem) { logProblem(problem); });
   learning_.setProblems(&problems_);
+  script_.problems().setList(&problems_);
+}
+
+void Brain::beginSession() {
+  problems_.clear();
+  script_.problems().forget();
+}
+
+std::string Brain::authorPath(const std::string& path) const {
+  const std::string module = pathFromWide(moduleDirectoryWide_).value_or(std::string());
+  if (!module.empty() && path.starts_with(module)) return path.substr(module.size());
+  return path;
 }
 
 void Brain::logProblem(const Problem& problem) {
-  log_.timeStamp();
-  log_.write(" ");
-  log_.write(severityName(problem.severity));
-  log_.write(": ");
-  if (!problem.where.empty()) {
-    log_.write(problem.where);
-    log_.write(": ");
-  }
-  log_.write(problem.message);
-  log_.newline();
+  // One entry, written even when a runaway script used up the request's share of the log.
+  std::string entry = "[" + asctimeNow() + "] " + severityName(problem.severity) + ": ";
+  if (!problem.where.empty()) entry += problem.where + ": ";
+  entry += problem.message;
+  entry += '\n';
+  log_.writeEntry(entry);
 }
 
 Brain::~Brain() = default;
@@ -74,13 +83,18 @@ bool Brain::startScriptEngine(std::string_view moduleDirectory, std::string_view
   moduleDirectoryWide_ = std::move(*wideDirectory);
   venderPath_ = std::string(venderPath);
   learningPath_ = std::string(learningPath);
+  script_.problems().setSourceDirectory(authorPath(venderPath_));
 
   if (!loadReflexStage(venderPath_)) return false;
 
   std::string birthday;
   if (config_) birthday = toNarrow(config_->profile(u"birthday"));
   variables().setVariable("__My_birthday", birthday);
-  if (birthday.empty()) return false;
+  if (birthday.empty()) {
+    problems_.report({Problem::Severity::Error, "zelkaconf.xml",
+                      "the GhostProfile has no birthday; the ghost does not start without one"});
+    return false;
+  }
   autosave_.start(Autosave::configuredInterval(config_.get(), &problems_));
   return true;
 }
@@ -92,8 +106,41 @@ void Brain::readKnowledgeFiles(const std::string& venderPath,
   if (!scanChangedFiles(venderPath, extension, knowledgeFileTimes_, changed)) return;
   for (const std::string& path : changed) {
     // A file that fails to read contributes nothing; the others are still read.
+    KnowledgeFileReport report;
     parseKnowledgeFile(defaultToken, path, std::u16string(kKnowledgeHeader), scrambled,
-                       knowledge_, nullptr, nullptr, &problems_);
+                       knowledge_, &report, nullptr, &problems_);
+    reportKnowledgeFile(authorPath(path), report);
+  }
+}
+
+void Brain::reportKnowledgeFile(const std::string& where, const KnowledgeFileReport& report) {
+  const char* refusal = nullptr;
+  std::string at = where;
+  switch (report.status) {
+    case KnowledgeFileStatus::kRead: break;
+    case KnowledgeFileStatus::kMissingArgument:
+    case KnowledgeFileStatus::kNoFileName:
+    // The reader told the author which character Shift_JIS cannot write, and where.
+    case KnowledgeFileStatus::kNotConvertible: return;
+    case KnowledgeFileStatus::kCannotOpen: refusal = "the file cannot be read"; break;
+    case KnowledgeFileStatus::kEmpty: refusal = "the file is empty"; break;
+    case KnowledgeFileStatus::kBadHeader:
+      refusal = "its first line is not exactly \"[ZELKA KNOWLEDGE 2.0]\"";
+      at += ":1";
+      break;
+  }
+  if (refusal != nullptr) {
+    problems_.report({Problem::Severity::Error, at,
+                      std::string("the knowledge file was not read: ") + refusal +
+                          "; none of its talk is in use"});
+    return;
+  }
+  if (report.unclosedBraces > 0) {
+    problems_.report({Problem::Severity::Error,
+                      where + ":" + std::to_string(report.unclosedBlockLine),
+                      "the block that begins here is not closed by the end of the file; it "
+                      "was dropped (a \"}\" is missing, or one inside a script is "
+                      "unbalanced)"});
   }
 }
 
@@ -119,7 +166,13 @@ bool Brain::loadReflexStage(std::string_view venderPath) {
   std::string discarded;
   script_.runTalk(eventRename("OnZelkaReflexFirstInitialize"), discarded, false);
 
-  vars.loadVariables(reflexFilePath());
+  reflexUnreadable_ = false;
+  if (!vars.loadVariables(reflexFilePath()) && fileExists(reflexFilePath())) {
+    reflexUnreadable_ = true;
+    problems_.report({Problem::Severity::Error, authorPath(reflexFilePath()),
+                      "the saved variables cannot be read; they were not restored, and the "
+                      "file is not overwritten at unload"});
+  }
   variablesRestored_ = true;
 
   script_.runTalk(eventRename("OnZelkaReflexInitialize"), discarded, false);
@@ -139,9 +192,18 @@ void Brain::shutdownBrain() {
   autosave_.stop();
   learning_.acceptThinking(kThinkReady);
   learning_.shutdown();
-  if (variablesRestored_) {
+  if (variablesRestored_ && reflexUnreadable_) {
+    problems_.report({Problem::Severity::Critical, authorPath(reflexFilePath()),
+                      "the variables of this session were not saved: the file could not be "
+                      "read at load and is kept as it is"});
+  } else if (variablesRestored_) {
     std::string path = reflexFilePath();
-    variables().saveVariables(path);
+    if (!variables().saveVariables(path)) {
+      problems_.report({Problem::Severity::Critical, authorPath(path),
+                        "cannot be written (is the learning directory writable, the disk not "
+                        "full?); the variables of this session are lost, the file keeps what "
+                        "it held before"});
+    }
     if (runLevel_.logsTraffic()) {
       log_.timeStamp();
       log_.newline();
@@ -149,8 +211,10 @@ void Brain::shutdownBrain() {
       log_.write(pathForDisplay(path));
       log_.newline();
     }
-    variablesRestored_ = false;
   }
+  variablesRestored_ = false;
+  reflexUnreadable_ = false;
+  script_.problems().reportRepeats();
   setConfig(nullptr);
 }
 

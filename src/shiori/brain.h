@@ -8,7 +8,13 @@
 // startScriptEngine brings a loaded module to life: it starts the learning engine, reads the
 // knowledge files of the vendor directory, sets the reserved variables, runs the two reflex
 // events and restores the variables saved in reflex.txt. shutdown saves them back; it saves
-// only when they were restored at start-up, so a failed start never overwrites reflex.txt.
+// only when they were restored at start-up, so a failed start never overwrites reflex.txt,
+// and neither does a session whose reflex.txt was there but could not be read.
+//
+// Whatever goes wrong that the author must hear of is reported into problems(): knowledge
+// files refused or cut short, the learning engine's reports, script errors, a reflex.txt
+// that cannot be read or written. The list is emptied by beginSession() (at load) and kept
+// after shutdown, so that a host can still ask for the problems of unload.
 //
 // The brain's data is its own: the protocol front (ShioriServer) reaches it through the
 // accessors below.
@@ -26,6 +32,7 @@
 #include "script/event_context.h"
 #include "script/formula_evaluator.h"
 #include "script/knowledge_base.h"
+#include "script/knowledge_file.h"
 #include "script/script_engine.h"
 #include "script/run_level.h"
 #include "shiori/autosave.h"
@@ -50,10 +57,14 @@ class Brain {
   bool startScriptEngine(std::string_view moduleDirectory, std::string_view venderPath,
                          std::string_view learningPath);
 
-  // Waits for thinking, shuts the learning engine down (its stores save themselves), saves the
-  // variables to reflex.txt (when they were restored at start-up), logs the save and deletes
-  // the configuration. Safe to call in any state, also twice.
+  // Waits for thinking, shuts the learning engine down (it saves its stores), saves the
+  // variables to reflex.txt (when they were restored at start-up), logs the save, sums up the
+  // repeated script errors and deletes the configuration. Safe to call in any state, also
+  // twice.
   void shutdownBrain();
+
+  // Forgets the problems of the previous session; a load calls it before anything else.
+  void beginSession();
 
   // The configured name of an event (the name itself without a configuration or rename).
   std::string eventRename(std::string_view name) const;
@@ -97,8 +108,11 @@ class Brain {
   bool loadReflexStage(std::string_view venderPath);
   void readKnowledgeFiles(const std::string& venderPath, const std::u16string& defaultToken,
                           const char* extension, bool scrambled);
+  void reportKnowledgeFile(const std::string& where, const KnowledgeFileReport& report);
 
   void logProblem(const Problem& problem);
+  // The path as the author names it: relative to the module directory when inside it.
+  std::string authorPath(const std::string& path) const;
 
   DiagnosticLog log_;
   ProblemList problems_;
@@ -122,6 +136,8 @@ class Brain {
 
   // True once the variables were restored from reflex.txt in this session.
   bool variablesRestored_ = false;
+  // True when reflex.txt was there but could not be read: it is not overwritten.
+  bool reflexUnreadable_ = false;
 
   LearningEngine learning_;
   // Declared after the learning engine, so destroyed before it: a write in progress ends

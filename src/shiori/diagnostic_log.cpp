@@ -70,6 +70,12 @@ void DiagnosticLog::write(std::string_view text) {
   used_ += writeRaw(text);
 }
 
+void DiagnosticLog::writeEntry(std::string_view text) {
+  if (!ensureOpen()) return;
+  if (auto zero = text.find('\0'); zero != std::string_view::npos) text = text.substr(0, zero);
+  writeRaw(text);
+}
+
 std::size_t DiagnosticLog::writeRaw(std::string_view text) {
   // Every line feed is written as CR LF.
   std::size_t stored = 0;

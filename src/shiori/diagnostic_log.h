@@ -6,8 +6,8 @@
 // What one request may write is bounded: a runaway script at a high run level would otherwise
 // fill the disk while the host waits. beginRequest starts a request's allowance; a write that
 // does not fit in what is left is dropped, and the first one dropped leaves one line saying
-// that the rest of the request's entries were cut. The opening and closing entries are always
-// written.
+// that the rest of the request's entries were cut. The opening and closing entries, and those
+// written with writeEntry, are always written.
 //
 // Entries are buffered and reach the file at flush, which the server calls once each request,
 // load or unload is answered (and close), instead of one system call for every small write.
@@ -38,6 +38,10 @@ class DiagnosticLog : public LogSink {
   void writeWide(std::u16string_view text) override;  // converted to Shift_JIS, stops at the
                                                       // first character that does not convert
   void timeStamp();                           // "[" + asctime without line feed + "]"
+  // Writes a whole entry whatever is left of the request's allowance, and without using it:
+  // for the problems the author must hear of, which are few (each is told once) and must not
+  // be lost behind a runaway script's entries.
+  void writeEntry(std::string_view text);
   void close();                               // closing entry, then close
   bool isOpen() const { return file_ != nullptr; }
 

@@ -14,7 +14,9 @@ namespace {
 // The Japanese comma written after each ghost name in "__Here".
 constexpr std::string_view kNameSeparator = "\x81\x41";
 
-enum class Handler { OwnerGhostName, Version, Status, Word, Sentence, OtherGhostNames, String };
+enum class Handler {
+  OwnerGhostName, Version, Status, Word, Sentence, OtherGhostNames, String, Problems
+};
 
 struct DispatchRow {
   std::string_view command;
@@ -32,7 +34,17 @@ const DispatchRow kDispatchTable[] = {
     {"NOTIFY OwnerGhostName", {"SHIORI/2.3"}, Handler::OwnerGhostName},
     {"NOTIFY OtherGhostName", {"SHIORI/2.3"}, Handler::OtherGhostNames},
     {"GET String", {"SHIORI/2.5"}, Handler::String},
+    // An extension for hosts that show the author what went wrong (zelka-host does).
+    {"GET Problems", {"SHIORI/2.0"}, Handler::Problems},
 };
+
+// A problem's text as one header value: no line break or tab of its own.
+std::string oneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n' || c == '\t' || c == '\x01') c = ' ';
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -66,6 +78,7 @@ bool ShioriServer::dispatch() {
       case Handler::Sentence: return sentenceHandler();
       case Handler::OtherGhostNames: return otherGhostNamesHandler();
       case Handler::String: return stringResourceHandler();
+      case Handler::Problems: return problemsHandler();
     }
   }
   beginResponse();
@@ -120,7 +133,7 @@ bool ShioriServer::wordHandler() {
   }
   beginResponse();
   std::string output;
-  scriptEngine().runScript(*type, output);
+  scriptEngine().runScript(*type, output, "the GET Word request");
   if (!output.empty()) {
     setStatus(200);
     message_.set("Word:", output);
@@ -150,6 +163,32 @@ bool ShioriServer::otherGhostNamesHandler() {
   variables().setVariable("__Here", here);
   beginResponse();
   setStatus(200);
+  return true;
+}
+
+bool ShioriServer::isProblemsRequest() const {
+  return message_.get("sstp_command:") == "GET Problems" &&
+         message_.get("sstp_type:") == "SHIORI/2.0";
+}
+
+bool ShioriServer::problemsHandler() {
+  beginResponse();
+  std::optional<Problem> problem = problems().take();
+  if (!problem && problems().dropped() > 0) {
+    problem = Problem{Problem::Severity::Warning, "",
+                      std::to_string(problems().dropped()) +
+                          " more problems were reported while too many were waiting; "
+                          "zelka.log has them all"};
+    problems().clear();
+  }
+  if (!problem) {
+    setStatus(204);
+    return true;
+  }
+  setStatus(200);
+  message_.set("String:", std::string(severityName(problem->severity)) + "\t" +
+                              oneLine(std::move(problem->where)) + "\t" +
+                              oneLine(std::move(problem->message)));
   return true;
 }
 

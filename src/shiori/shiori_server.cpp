@@ -29,6 +29,7 @@ bool ShioriServer::load(std::optional<std::string_view> directory) {
     shutdownBrain();
     sessionActive_ = false;
   }
+  beginSession();
   moduleDirectory_ = std::string(*directory);
   if (!ShioriProtocol::load(directory)) return false;
 
@@ -62,16 +63,21 @@ bool ShioriServer::load(std::optional<std::string_view> directory) {
 }
 
 bool ShioriServer::request(HostBlock block, long length) {
+  quietExchange_ = false;
   if (block == nullptr || length < 1) return false;
   std::string text = copyFromHostBlock(block, length);
-  if (runLevel().logsTraffic()) {
+  const bool parsed = parse(std::string_view(text));
+  // The problems request fetches what the log already holds: it is left out of the log, so
+  // that a host asking after every request does not double the log.
+  quietExchange_ = parsed && isProblemsRequest();
+  if (runLevel().logsTraffic() && !quietExchange_) {
     log().write(kRequestBanner);
     log().timeStamp();
     log().newline();
     log().write(text);
     log().newline();
   }
-  return parse(std::string_view(text));
+  return parsed;
 }
 
 void ShioriServer::buildFailureResponse() {
@@ -102,6 +108,7 @@ int ShioriServer::exportLoad(HostBlock block, long length, HostDirectoryForm for
 HostBlock ShioriServer::exportRequest(HostBlock block, long* length) {
   if (length == nullptr) return nullptr;
   log().beginRequest();
+  quietExchange_ = false;
   std::optional<std::string> response;
   bool speaks3 = false;
   try {
@@ -135,7 +142,7 @@ HostBlock ShioriServer::exportRequest(HostBlock block, long* length) {
 
   if (!response) response = render();
   if (!response) return nullptr;
-  if (runLevel().logsTraffic()) {
+  if (runLevel().logsTraffic() && !quietExchange_) {
     log().write(kResponseBanner);
     log().timeStamp();
     log().newline();

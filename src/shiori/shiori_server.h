@@ -69,6 +69,11 @@ class ShioriServer : public ShioriProtocol, public Brain {
   bool wordHandler();
   bool otherGhostNamesHandler();
   bool stringResourceHandler();
+  // GET Problems SHIORI/2.0: the oldest problem not told yet, as "String: <severity> TAB
+  // <where> TAB <message>" with 200, or 204 when none is left. The problems of a session stay
+  // after unload until the next load, so a host can ask after unloading too.
+  bool problemsHandler();
+  bool isProblemsRequest() const;
   void buildFailureResponse();
   // GET Version of a 2.x version, answered in 3.0 form when the configuration asks for it.
   bool isVersionRequestToAnswerIn3() const;
@@ -101,6 +106,8 @@ class ShioriServer : public ShioriProtocol, public Brain {
   bool sessionActive_ = false;
   bool answersVersionIn3_ = false;
   Shiori3Scratch shiori3Scratch_;
+  // True while the current exchange is a problems request, which the log leaves out.
+  bool quietExchange_ = false;
 };
 
 }  // namespace zelka

@@ -1,12 +1,22 @@
 #include "util/problem_list.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace zelka {
 
 void ProblemList::report(Problem problem) {
   if (observer_) observer_(problem);
   if (pending_.size() >= kLimit) {
     ++dropped_;
-    return;
+    if (problem.severity != Problem::Severity::Critical) return;
+    // A host must still learn that something learned was lost: the newest problem that is
+    // not critical makes room for it.
+    auto last = std::find_if(pending_.rbegin(), pending_.rend(), [](const Problem& p) {
+      return p.severity != Problem::Severity::Critical;
+    });
+    if (last == pending_.rend()) return;
+    pending_.erase(std::next(last).base());
   }
   pending_.push_back(std::move(problem));
 }
@@ -24,7 +34,12 @@ void ProblemList::clear() {
 }
 
 const char* severityName(Problem::Severity severity) {
-  return severity == Problem::Severity::Warning ? "warning" : "error";
+  switch (severity) {
+    case Problem::Severity::Warning: return "warning";
+    case Problem::Severity::Error: break;
+    case Problem::Severity::Critical: return "critical";
+  }
+  return "error";
 }
 
 }  // namespace zelka

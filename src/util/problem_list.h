@@ -5,7 +5,8 @@
 // The list keeps each problem until it is taken, oldest first, so that every problem is told
 // once: the host asks for them through a request, or a protocol answer carries them. It holds at
 // most kLimit untaken problems (a script that fails on every request must not grow it without
-// end); past that it counts what it had to drop. An observer, when set, sees every problem as it
+// end); past that it counts what it had to drop, except a critical problem, which takes the place
+// of the newest one that is not critical. An observer, when set, sees every problem as it
 // is reported (the diagnostic log writes it down).
 #pragma once
 
@@ -19,7 +20,9 @@
 namespace zelka {
 
 struct Problem {
-  enum class Severity { Warning, Error };
+  // Critical: something learned could not be kept (a store or reflex.txt that could not be
+  // saved); a host should not report such a session as a success.
+  enum class Severity { Warning, Error, Critical };
   Severity severity = Severity::Error;
   std::string where;    // the file concerned, with ":<line>" when known; may be empty
   std::string message;  // what happened and what to do about it
@@ -49,7 +52,7 @@ class ProblemList {
   std::function<void(const Problem&)> observer_;
 };
 
-// "error" or "warning".
+// "warning", "error" or "critical".
 const char* severityName(Problem::Severity severity);
 
 }  // namespace zelka

@@ -256,6 +256,8 @@ void XmlDocument::markSaved(std::uint64_t editCount) {
 
 const std::u16string& XmlDocument::boundPath() const { return impl_->boundPath; }
 
+void XmlDocument::close() { impl_->reset(); }
+
 XmlNode XmlDocument::documentElement(std::u16string_view tag) const {
   if (!impl_->hasDocument) return {};
   std::string name = toXmlUtf8(tag);
@@ -298,9 +300,13 @@ bool XmlDocument::openStore(const std::u16string& path, const std::u16string& en
     case XmlOpenResult::Loaded: return true;
     case XmlOpenResult::Created: break;
   }
+  // The reopen of the fresh file must not hide why the first open did not load the old one.
+  XmlOpenProblem first = impl_->openProblem;
   buildSkeleton(*this);
   save(path);
-  return open(path, encoding) == XmlOpenResult::Loaded;
+  const bool loaded = open(path, encoding) == XmlOpenResult::Loaded;
+  if (impl_->openProblem.empty()) impl_->openProblem = std::move(first);
+  return loaded;
 }
 
 void XmlDocument::saveOnDestruction() noexcept {

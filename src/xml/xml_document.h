@@ -82,6 +82,10 @@ class XmlDocument {
   bool hasUnsavedEdits() const;
   void markSaved(std::uint64_t editCount);
   const std::u16string& boundPath() const;
+  // Drops the document without writing it: afterwards there is no document, the document is
+  // bound to no file, and save (also the one on destruction) writes nothing. For an owner
+  // that has saved explicitly and reported the outcome.
+  void close();
 
   // Top-level elements of the document.
   XmlNode documentElement(std::u16string_view tag) const;  // first top-level with tag
@@ -93,7 +97,7 @@ class XmlDocument {
  protected:
   // How every store opens its file: open; a fresh document gets its skeleton (its root element,
   // made by `buildSkeleton`), is saved to the path and opened again. True when the file ends up
-  // loaded.
+  // loaded. openProblem() then tells what the first open found (a broken file kept aside).
   bool openStore(const std::u16string& path, const std::u16string& encoding,
                  const std::function<void(XmlDocument&)>& buildSkeleton);
   // A store's destructor writes it back to its file; errors are left to the explicit saves.

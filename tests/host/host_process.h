@@ -39,17 +39,19 @@ inline std::string readWholeFile(const std::string& path) {
 inline std::string hostBinary() { return std::string(ZELKA_BINARY_DIR) + "/zelka-host"; }
 
 // Runs zelka-host with the arguments (already quoted where needed) in `workDir`, feeding
-// `input` on stdin.
+// `input` on stdin. A launcher, when given, runs the host (for example as another user).
 inline HostResult runHostProcess(const std::string& workDir, const std::string& arguments,
-                                 const std::string& input = {}) {
+                                 const std::string& input = {},
+                                 const std::string& launcher = {}) {
   const std::string inputPath = workDir + "/.host-stdin";
   const std::string errPath = workDir + "/.host-stderr";
   {
     std::ofstream in(inputPath, std::ios::binary);
     in << input;
   }
-  const std::string command = "cd " + quoted(workDir) + " && timeout 120 " +
-                              quoted(hostBinary()) + " " + arguments + " < " +
+  const std::string command = "cd " + quoted(workDir) + " && timeout 120 " + launcher +
+                              (launcher.empty() ? "" : " ") + quoted(hostBinary()) + " " +
+                              arguments + " < " +
                               quoted(inputPath) + " 2> " + quoted(errPath);
   HostResult result;
   FILE* pipe = popen(command.c_str(), "r");

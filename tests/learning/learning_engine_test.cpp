@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "learning/concept_learning.h"
@@ -142,10 +143,21 @@ TEST_F(LearningEngineTest, UnmovableDictionaryIsReportedAndTriedAgainWithoutReco
   dictionary("stuck.mem", u"ab\n");
   std::filesystem::create_directories(vendor("learned/stuck.mem/inside"));
   {
+    ProblemList problems;
     LearningEngine engine;
+    engine.setProblems(&problems);
     ASSERT_TRUE(engine.start(module()));
     ASSERT_EQ(engine.unmovedDictionaries().size(), 1u);
     EXPECT_EQ(engine.unmovedDictionaries()[0], vendor("stuck.mem").string());
+    std::optional<Problem> told = problems.take();
+    ASSERT_TRUE(told);
+    EXPECT_EQ(severityName(told->severity), std::string("warning"));
+    EXPECT_EQ(told->where, "vendor/stuck.mem");
+    EXPECT_EQ(told->message,
+              "the dictionary was imported but could not be moved into vendor/learned/; it is "
+              "imported again at the next start and its words are reinforced once more unless "
+              "it is moved away");
+    EXPECT_FALSE(problems.take());
   }
   EXPECT_EQ(xpath(store("bind.xml"), "string(/Bind/@total)"), "1.000000000000000e+000");
   // Later starts, also in the same process, try the file again; every store holds its words

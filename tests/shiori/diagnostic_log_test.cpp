@@ -126,13 +126,14 @@ TEST_F(DiagnosticLogTest, OneRequestWritesAtMostItsAllowance) {
     log.write("0123456789");   // does not fit: cut, with one line saying so
     log.writeWide(u"x");
     log.newline();
+    log.writeEntry("a problem\n");   // written whatever is left, and without using it
     log.beginRequest();
     log.write("next");
   }
   EXPECT_TRUE(matchesLog(dir.read("cut.log"),
                          "@debug_start\r\n0123456789abc\r\n"
                          "\r\n[the rest of this request's log entries were cut: over 20 bytes]\r\n"
-                         "next@debug_end  \r\n"))
+                         "a problem\r\nnext@debug_end  \r\n"))
       << dir.read("cut.log");
 }
 
@@ -229,9 +230,20 @@ TEST(ServerLogTest, RunawayTalkIsLoggedUpToTheRequestAllowance) {
     requests.push_back(at);
   }
   ASSERT_EQ(requests.size(), 3u);
+  // The script error is logged once, in the first request, beside its share and not in it.
+  const std::string problem =
+      "] error: vender/talk.tlk:8: script error in Fork: \"%token[Fork]\" was not expanded: the "
+      "script nests too deeply or does too much work (a variable or token that refers to "
+      "itself?)\r\n";
+  const std::size_t told = content.find(problem);
+  ASSERT_GT(told, requests[0]);
+  EXPECT_LT(told, requests[1]);
+  EXPECT_EQ(content.find(problem, told + 1), std::string::npos);
+  const std::size_t entry = 25 + problem.size();   // after the "[" + asctime stamp
   for (std::size_t i = 0; i < 2; ++i) {
     const std::string share = content.substr(requests[i], requests[i + 1] - requests[i]);
-    EXPECT_LE(share.size(), DiagnosticLog::kDefaultRequestAllowance + cut.size() + 4);
+    EXPECT_LE(share.size(),
+              DiagnosticLog::kDefaultRequestAllowance + cut.size() + 4 + (i == 0 ? entry : 0));
     EXPECT_TRUE(share.ends_with(cut + "\r\n")) << i;
   }
   EXPECT_NE(content.find("response---", requests[2]), std::string::npos);

@@ -30,7 +30,13 @@ TEST(ProblemListTest, AFullListCountsWhatItDropsButTheObserverSeesEverything) {
   EXPECT_EQ(seen, ProblemList::kLimit + 5);
   EXPECT_EQ(list.size(), ProblemList::kLimit);
   EXPECT_EQ(list.dropped(), 5u);
+  // A critical problem is never the one dropped: it takes the newest other one's place.
+  list.report({Problem::Severity::Critical, "bind.xml", "lost"});
+  EXPECT_EQ(list.size(), ProblemList::kLimit);
+  EXPECT_EQ(list.dropped(), 6u);
   EXPECT_EQ(list.take()->where, "f.tlk:0");  // the first ones are kept
+  for (std::size_t i = 2; i < ProblemList::kLimit; ++i) list.take();
+  EXPECT_EQ(list.take()->where, "bind.xml");
   list.clear();
   EXPECT_EQ(list.dropped(), 0u);
   EXPECT_TRUE(list.empty());
