@@ -20,6 +20,7 @@
 #include "script/knowledge_file.h"
 #include "store_census.h"
 #include "terminal_text.h"
+#include "util/author_text.h"
 #include "util/changed_files.h"
 #include "util/text.h"
 #include "util/text_encoding.h"
@@ -149,6 +150,17 @@ class Checker {
       ++waiting;
       const std::string name = shiftJisToDisplay(entry.name);
       const std::string file = pathToDisplay(vendorName + entry.name);
+      // The text as a load reads it: up to a byte 0x1A, converted when saved as UTF-8.
+      const AuthorText text =
+          readAuthorText(std::string(beforeEndOfText(readFile(vendor + entry.name).value_or(""))));
+      if (text.form == AuthorText::Form::kNotConvertible) {
+        report_ << "  " << name << ": will not be imported\n";
+        const std::string why = describeNotConvertible(text);
+        findings_.error(file, text.line,
+                        (text.line == 0 ? why : "the file is " + why) +
+                            ": it is not imported and stays where it is");
+        continue;
+      }
       DictionaryCensus census;
       if (!readDictionary(vendor + entry.name, kDictionaryHeader, census)) {
         report_ << "  " << name << ": will not be imported\n";
@@ -160,9 +172,7 @@ class Checker {
       report_ << "  " << name << ": " << census.categories.size() << " categories, "
               << census.groups << " word groups, " << census.words
               << " words; imported and moved to learned/ at the next load\n";
-      if (std::optional<std::string> bytes = readFile(vendor + entry.name)) {
-        checkDictionaryEncoding(*bytes, file);
-      }
+      checkDictionaryEncoding(text, file);
     }
     if (waiting == 0) report_ << "  none\n";
     if (waiting > 0 && !writableDirectory(vendor)) {
@@ -173,15 +183,12 @@ class Checker {
     }
   }
 
-  void checkDictionaryEncoding(const std::string& bytes, const std::string& file) {
-    const TextEncoding encoding = detectTextEncoding(bytes);
-    if (encoding == TextEncoding::kUtf8) {
-      std::size_t at = 0;
-      while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80) ++at;
-      findings_.error(file, lineOf(bytes, at),
-                      "the file is saved as UTF-8: the module reads Shift_JIS and learns "
-                      "other characters than these words; save the file as Shift_JIS");
-    } else if (encoding == TextEncoding::kUnknown) {
+  void checkDictionaryEncoding(const AuthorText& text, const std::string& file) {
+    if (text.form == AuthorText::Form::kConvertedFromUtf8) {
+      findings_.warning(file, 0, "the file is saved as UTF-8: a load reads it converted to "
+                                 "Shift_JIS; save it as Shift_JIS");
+    } else if (detectTextEncoding(text.bytes) == TextEncoding::kUnknown) {
+      const std::string& bytes = text.bytes;
       const std::size_t at = firstNonShiftJisByte(bytes);
       char hex[8];
       std::snprintf(hex, sizeof hex, "0x%02X",
