@@ -98,9 +98,16 @@ fetch_source() {
   mkdir -p "$download"
   (
     cd "$download"
-    if [ -z "$version" ] || ! apt-get source -qq --download-only "$name=$version" >/dev/null 2>&1; then
-      apt-get source -qq --download-only "$name" >/dev/null
-    fi
+    # Then the versions apt knows, newest first: a mirror may lack one of them.
+    local candidate fetched=""
+    for candidate in $version $(apt-cache showsrc "$name" | sed -n 's/^Version: //p' | sort -r -V -u); do
+      rm -f ./*
+      if apt-get source -qq --download-only "$name=$candidate" >/dev/null 2>&1; then
+        fetched=$candidate
+        break
+      fi
+    done
+    [ -n "$fetched" ] || { echo "No source package of $name could be fetched" >&2; exit 1; }
     # apt has checked the downloaded files against the signed archive index.
     dpkg-source --no-check -x ./"$name"_*.dsc "$dir" >/dev/null
   )
@@ -110,8 +117,11 @@ fetch_source() {
 step "pugixml and expat sources"
 fetch_source pugixml libpugixml-dev "$pugixml_src" src/pugixml.cpp
 echo "pugixml: $(sed -n 's/^Version: //p' "$sources"/download*/pugixml_*.dsc | head -n 1)"
-fetch_source expat libexpat1-dev "$expat_src" lib/xmlparse.c
+fetch_source expat libexpat1-dev "$expat_src" expat/lib/xmlparse.c
 echo "expat: $(sed -n 's/^Version: //p' "$sources"/download*/expat_*.dsc | head -n 1)"
+# Debian builds expat with autotools, whose configuration header defines XML_DTD as 1, and its
+# security fixes test "XML_DTD == 1"; upstream's CMake template defines it empty.
+sed -i 's/^#cmakedefine XML_DTD$/#cmakedefine XML_DTD 1/' "$expat_src/expat/expat_config.h.cmake"
 
 # ---------------------------------------------------------------------------------------------
 # One Windows architecture: pugixml, expat and GoogleTest built for it, then the DLL and the
@@ -130,7 +140,8 @@ build_architecture() {
     touch "$prefix/.pugixml-built"
   fi
   if [ ! -f "$prefix/.expat-built" ]; then
-    cmake -S "$expat_src" -B "$deps/expat" "${cmake_cross[@]}" -DEXPAT_SHARED_LIBS=OFF \
+    # Debian's package holds the upstream repository: the library is its expat/ folder.
+    cmake -S "$expat_src/expat" -B "$deps/expat" "${cmake_cross[@]}" -DEXPAT_SHARED_LIBS=OFF \
       -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF \
       -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_PKGCONFIG=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
     cmake --build "$deps/expat" -j "$jobs" --target install >/dev/null

@@ -3,10 +3,11 @@
 #include <expat.h>
 
 #include <algorithm>
-#include <climits>
 #include <memory>
 #include <set>
 #include <string>
+
+#include "platform/text_codec.h"
 
 namespace zelka {
 
@@ -32,8 +33,11 @@ bool isNameByte(char c) {
          (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || static_cast<unsigned char>(c) >= 0x80;
 }
 
+// A name from the document for a message, which is narrow text (names are UTF-8 here).
+std::string narrowName(const std::string& utf8) { return toNarrow(utf8ToUtf16(utf8)); }
+
 std::string usedEntity(const std::string& name) {
-  return "the entity \"" + name + "\" is used; entities are never expanded";
+  return "the entity \"" + narrowName(name) + "\" is used; entities are never expanded";
 }
 
 // Once entities are declared, the markup and text that no other handler takes come here as
@@ -73,7 +77,7 @@ void XMLCALL onSkippedEntity(void* data, const XML_Char* name, int) {
   Check& check = *static_cast<Check*>(data);
   stopWith(check, check.entities.count(name) != 0
                       ? usedEntity(name)
-                      : std::string("undefined entity (\"") + name + "\")");
+                      : "undefined entity (\"" + narrowName(name) + "\")");
 }
 
 }  // namespace
