@@ -13,8 +13,8 @@
 # zelka.dll under Wine are printed side by side.
 #
 # Installs what is missing first: the MinGW-w64 cross compilers (POSIX threads), wine64,
-# dpkg-dev for fetching Debian's pugixml source package, which is compiled into the DLL, and
-# locales, from which the two UTF-8 locales Wine runs under are generated when missing.
+# dpkg-dev for fetching Debian's pugixml and expat source packages, which are compiled into the
+# DLL, and locales, from which the two UTF-8 locales Wine runs under are generated when missing.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
@@ -52,10 +52,11 @@ for wine_locale in de_DE ja_JP; do
 done
 
 # ---------------------------------------------------------------------------------------------
-# pugixml from Debian's source package, the same version as the system's libpugixml-dev,
-# unpacked into the build directory (never committed).
+# pugixml and expat from Debian's source packages, the same versions as the system's
+# libpugixml-dev and libexpat1-dev, unpacked into the build directory (never committed).
 sources=$root/build-win64/sources
 pugixml_src=$sources/pugixml
+expat_src=$sources/expat
 
 add_debian_source_entries() {
   # Mirrors the machine's own Debian package entries (deb822 and one-line lists) as source
@@ -91,33 +92,48 @@ add_debian_source_entries() {
   $SUDO apt-get update -qq
 }
 
-fetch_pugixml() {
-  [ -f "$pugixml_src/src/pugixml.cpp" ] && return 0
-  if ! apt-cache showsrc pugixml >/dev/null 2>&1; then
+# Fetches and unpacks a Debian source package, the same version as the system's development
+# package when apt still has it: fetch_source NAME DEV_PACKAGE DIRECTORY FILE_THAT_MUST_EXIST.
+fetch_source() {
+  local name=$1 dev_package=$2 dir=$3 check=$4
+  [ -f "$dir/$check" ] && return 0
+  if ! apt-cache showsrc "$name" >/dev/null 2>&1; then
     add_debian_source_entries
   fi
-  local version
-  version=$(dpkg-query -W -f='${source:Version}' libpugixml-dev 2>/dev/null || true)
-  rm -rf "$sources/download" "$pugixml_src"
-  mkdir -p "$sources/download"
+  local version download=$sources/download-$name
+  version=$(dpkg-query -W -f='${source:Version}' "$dev_package" 2>/dev/null || true)
+  rm -rf "$download" "$dir"
+  mkdir -p "$download"
   (
-    cd "$sources/download"
-    if [ -z "$version" ] || ! apt-get source -qq --download-only "pugixml=$version" >/dev/null 2>&1; then
-      apt-get source -qq --download-only pugixml >/dev/null
-    fi
+    cd "$download"
+    # Then the versions apt knows, newest first: a mirror may lack one of them.
+    local candidate fetched=""
+    for candidate in $version $(apt-cache showsrc "$name" | sed -n 's/^Version: //p' | sort -r -V -u); do
+      rm -f ./*
+      if apt-get source -qq --download-only "$name=$candidate" >/dev/null 2>&1; then
+        fetched=$candidate
+        break
+      fi
+    done
+    [ -n "$fetched" ] || { echo "No source package of $name could be fetched" >&2; exit 1; }
     # apt has checked the downloaded files against the signed archive index.
-    dpkg-source --no-check -x ./pugixml_*.dsc "$pugixml_src" >/dev/null
+    dpkg-source --no-check -x ./"$name"_*.dsc "$dir" >/dev/null
   )
-  [ -f "$pugixml_src/src/pugixml.cpp" ]
+  [ -f "$dir/$check" ]
 }
 
-step "pugixml source"
-fetch_pugixml
-echo "pugixml: $(sed -n 's/^Version: //p' "$sources"/download/pugixml_*.dsc | head -n 1)"
+step "pugixml and expat sources"
+fetch_source pugixml libpugixml-dev "$pugixml_src" src/pugixml.cpp
+echo "pugixml: $(sed -n 's/^Version: //p' "$sources"/download*/pugixml_*.dsc | head -n 1)"
+fetch_source expat libexpat1-dev "$expat_src" expat/lib/xmlparse.c
+echo "expat: $(sed -n 's/^Version: //p' "$sources"/download*/expat_*.dsc | head -n 1)"
+# Debian builds expat with autotools, whose configuration header defines XML_DTD as 1, and its
+# security fixes test "XML_DTD == 1"; upstream's CMake template defines it empty.
+sed -i 's/^#cmakedefine XML_DTD$/#cmakedefine XML_DTD 1/' "$expat_src/expat/expat_config.h.cmake"
 
 # ---------------------------------------------------------------------------------------------
-# One Windows architecture: pugixml and GoogleTest built for it, then the DLL and the Windows
-# test programs.
+# One Windows architecture: pugixml, expat and GoogleTest built for it, then the DLL and the
+# Windows test programs.
 build_architecture() {
   local arch=$1 dir=$root/$2
   local toolchain=$root/cmake/mingw-w64-$arch.cmake
@@ -131,22 +147,31 @@ build_architecture() {
     cmake --build "$deps/pugixml" -j "$jobs" --target install >/dev/null
     touch "$prefix/.pugixml-built"
   fi
+  if [ ! -f "$prefix/.expat-built" ]; then
+    # Debian's package holds the upstream repository: the library is its expat/ folder.
+    cmake -S "$expat_src/expat" -B "$deps/expat" "${cmake_cross[@]}" -DEXPAT_SHARED_LIBS=OFF \
+      -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF \
+      -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_PKGCONFIG=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+    cmake --build "$deps/expat" -j "$jobs" --target install >/dev/null
+    touch "$prefix/.expat-built"
+  fi
   if [ ! -f "$prefix/.googletest-built" ]; then
     cmake -S /usr/src/googletest -B "$deps/googletest" "${cmake_cross[@]}" -DBUILD_GMOCK=OFF \
       -DINSTALL_GTEST=ON -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
     cmake --build "$deps/googletest" -j "$jobs" --target install >/dev/null
     touch "$prefix/.googletest-built"
   fi
-  local pugixml_dir gtest_dir
+  local pugixml_dir expat_dir gtest_dir
   pugixml_dir=$(dirname "$(find "$prefix" -name pugixml-config.cmake | head -n 1)")
+  expat_dir=$(dirname "$(find "$prefix" -name expat-config.cmake | head -n 1)")
   gtest_dir=$(dirname "$(find "$prefix" -name GTestConfig.cmake | head -n 1)")
 
   cmake -S . -B "$dir" "${cmake_cross[@]}" -DZELKA_BENCH=OFF -DZELKA_TESTS=OFF \
-    -Dpugixml_DIR="$pugixml_dir" >/dev/null
+    -Dpugixml_DIR="$pugixml_dir" -Dexpat_DIR="$expat_dir" >/dev/null
   cmake --build "$dir" -j "$jobs" --target zelka
 
   cmake -S tests/windows -B "$dir/windows-tests" "${cmake_cross[@]}" -DGTest_DIR="$gtest_dir" \
-    -Dpugixml_DIR="$pugixml_dir" \
+    -Dpugixml_DIR="$pugixml_dir" -Dexpat_DIR="$expat_dir" \
     -DZELKA_SOURCE_DIR="$root" -DZELKA_MODULE="$dir/zelka.dll" >/dev/null
   cmake --build "$dir/windows-tests" -j "$jobs"
 }

@@ -6,8 +6,9 @@
 
 namespace zelka {
 
-bool isValidUtf8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+std::size_t firstInvalidUtf8Byte(std::string_view s) {
+  const auto* begin = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* p = begin;
   const auto* end = p + s.size();
   while (p < end) {
     // Eight ASCII bytes at a time: the common case of markup, numbers and script tags.
@@ -35,20 +36,24 @@ bool isValidUtf8(std::string_view s) {
       length = 4;
       minimum = 0x10000;
     } else {
-      return false;
+      return static_cast<std::size_t>(p - begin);
     }
-    if (end - p < length) return false;
+    if (end - p < length) return static_cast<std::size_t>(p - begin);
     unsigned cp = c & (0x7F >> length);
     for (int k = 1; k < length; ++k) {
       unsigned t = p[k];
-      if ((t & 0xC0) != 0x80) return false;
+      if ((t & 0xC0) != 0x80) return static_cast<std::size_t>(p - begin);
       cp = (cp << 6) | (t & 0x3F);
     }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return static_cast<std::size_t>(p - begin);
+    }
     p += length;
   }
-  return true;
+  return std::string_view::npos;
 }
+
+bool isValidUtf8(std::string_view s) { return firstInvalidUtf8Byte(s) == std::string_view::npos; }
 
 std::size_t firstNonShiftJisByte(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());

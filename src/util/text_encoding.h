@@ -22,6 +22,10 @@ enum class TextEncoding {
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(std::string_view text);
 
+// The offset of the first byte that starts no valid strict UTF-8 sequence; npos when there is
+// none.
+std::size_t firstInvalidUtf8Byte(std::string_view text);
+
 // The offset of the first byte that does not belong to a Shift_JIS (code page 932) text: a
 // byte that cannot start a character, or a lead byte without a valid trail byte. npos when
 // every byte does.

@@ -13,6 +13,7 @@
 #include "xml/xml_child_index.h"
 #include "xml/xml_document_impl.h"
 #include "xml/xml_encoding.h"
+#include "xml/xml_well_formed.h"
 
 namespace zelka {
 
@@ -42,22 +43,6 @@ XmlDocument::XmlDocument() : impl_(std::make_unique<XmlDocumentImpl>()) {}
 XmlDocument::~XmlDocument() = default;
 
 namespace {
-
-// "line L, column C" of a byte offset into UTF-8 text (columns count characters).
-std::string positionOf(std::string_view text, std::size_t offset) {
-  std::size_t line = 1;
-  std::size_t column = 1;
-  for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '\n') {
-      ++line;
-      column = 1;
-    } else if ((byte & 0xC0) != 0x80) {
-      ++column;
-    }
-  }
-  return "line " + std::to_string(line) + ", column " + std::to_string(column);
-}
 
 // Path text of a path; nullopt when it has a character the path encoding cannot hold (a
 // shortened path would name another file).
@@ -125,26 +110,47 @@ XmlOpenResult XmlDocument::open(const std::u16string& path, const std::u16string
   return XmlOpenResult::Created;
 }
 
+namespace {
+
+// A document read in an encoding we do not write is written back as Shift_JIS: its declaration
+// says so from now on (one is added when it had none).
+void declareShiftJis(pugi::xml_document& doc) {
+  pugi::xml_node declaration = doc.first_child();
+  if (declaration.type() != pugi::node_declaration) {
+    declaration = doc.prepend_child(pugi::node_declaration);
+    declaration.append_attribute("version").set_value("1.0");
+  }
+  pugi::xml_attribute encoding = declaration.attribute("encoding");
+  if (!encoding) encoding = declaration.append_attribute("encoding");
+  encoding.set_value("Shift_JIS");
+}
+
+}  // namespace
+
 XmlOpenResult XmlDocument::openFromText(std::string_view bytes) {
   impl_->reset();
   impl_->openProblem = {};
-  auto text = decodeFileBytes(bytes);
-  if (!text) {
-    impl_->openProblem.reason = "the file is not in an encoding Zelka reads";
+  DecodedXml decoded = decodeFileBytes(bytes);
+  if (decoded.problem.empty()) decoded.problem = wellFormednessProblem(decoded.text);
+  if (!decoded.problem.empty()) {
+    impl_->openProblem.reason = std::move(decoded.problem);
     return XmlOpenResult::Failed;
   }
-  impl_->buffer = std::move(*text);
+  impl_->buffer = std::move(decoded.text);
   pugi::xml_parse_result parsed = impl_->doc.load_buffer_inplace(
       impl_->buffer.data(), impl_->buffer.size(), kParseFlags, pugi::encoding_utf8);
   if (!parsed || !impl_->doc.document_element()) {
-    // The parser worked in place: the text is decoded again to tell where it stopped.
+    // Only what the conforming check let through gets here. The parser worked in place: the
+    // text is decoded again to tell where it stopped.
     impl_->openProblem.reason =
-        !parsed ? positionOf(decodeFileBytes(bytes).value_or(std::string()),
-                             static_cast<std::size_t>(parsed.offset)) +
+        !parsed ? positionOf(decodeFileBytes(bytes).text, static_cast<std::size_t>(parsed.offset)) +
                       ": " + parsed.description()
                 : std::string("the file holds no element");
     impl_->reset();
     return XmlOpenResult::Failed;
+  }
+  if (decoded.encoding != XmlFileEncoding::Utf8 && decoded.encoding != XmlFileEncoding::ShiftJis) {
+    declareShiftJis(impl_->doc);
   }
   impl_->hasDocument = true;
   return XmlOpenResult::Loaded;
@@ -221,8 +227,8 @@ std::string XmlDocument::serialize() const {
       return utf8;
     case XmlFileEncoding::ShiftJis:
       return encodeShiftJis(utf8);
-    case XmlFileEncoding::Unknown:
-      break;
+    default:
+      break;  // an encoding we read but do not write
   }
   return {};
 }

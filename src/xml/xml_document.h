@@ -1,7 +1,7 @@
 // One XML document bound to the file it was read from: every store and the configuration go
 // through it. Opening gives a fresh document when the file is missing, and never overwrites a
-// file that exists but does not parse; saving is crash-safe and writes back to the file the
-// document came from, in the encoding its declaration names (Shift_JIS, or UTF-8 when it
+// file that exists but is not well-formed; saving is crash-safe and writes back to the file
+// the document came from, in the encoding its declaration names (Shift_JIS, or UTF-8 when it
 // names none). The elements are reached through XmlNode handles (xml_node.h).
 #pragma once
 
@@ -45,9 +45,12 @@ class XmlDocument {
   // declaration version='1.0' encoding='<encoding>' and is bound to no file. Failed: no path,
   // a file that exists but cannot be read, or a broken file under BrokenFilePolicy::Fail.
   // Under KeepAside, leftover temporary files of an interrupted save of this path are
-  // removed. The declared encoding is read: Shift_JIS and its aliases (decoded leniently as
-  // code page 932), UTF-8, or none (UTF-8); invalid UTF-8 or any other encoding counts as a
-  // file that does not parse. Document type declarations are skipped, never expanded.
+  // removed. A file parses when it is a well-formed XML 1.0 document as a conforming reader
+  // reads it, in one of the encodings of xml_encoding.h (Shift_JIS decoded leniently); bytes
+  // not in the declared encoding, an encoding we do not read, and a document that declares
+  // entities (which are never expanded) count as a file that does not parse. A file read in
+  // an encoding we do not write (UTF-16, US-ASCII, ISO-8859-1, EUC-JP) is declared Shift_JIS
+  // and written back so.
   XmlOpenResult open(const std::u16string& path, const std::u16string& encoding = u"Shift_JIS",
                      BrokenFilePolicy policy = BrokenFilePolicy::KeepAside);
   // Same, from text already in memory (tests and tools); the document is bound to no file.

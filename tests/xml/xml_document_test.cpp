@@ -124,8 +124,10 @@ TEST(XmlDocumentOpen, DeclaredEncodingDecidesHowBytesAreRead) {
   cases.push_back({"byte-order mark", "\xEF\xBB\xBF<Root name=\"" + utf8Name + "\"/>", true});
   cases.push_back({"Shift_JIS bytes declared UTF-8", withDeclaration("UTF-8", sjisName), false});
   cases.push_back({"Shift_JIS bytes, no declaration", "<Root name=\"" + sjisName + "\"/>", false});
-  cases.push_back({"unknown encoding", withDeclaration("EUC-JP", utf8Name), false});
-  cases.push_back({"UTF-16", std::string("\xFF\xFE<\0R\0/\0>\0", 10), false});
+  cases.push_back({"unknown encoding", withDeclaration("KOI8-R", utf8Name), false});
+  cases.push_back({"UTF-16 with a byte-order mark",
+                   std::string("\xFF\xFE<\0R\0o\0o\0t\0 \0n\0a\0m\0e\0=\0'\0\xE5\x65\x2C\x67'\0/\0>\0", 36),
+                   true});
   cases.push_back({"overlong UTF-8", "<Root name=\"\xC0\xAF\"/>", false});
   cases.push_back({"UTF-8 surrogate", "<Root name=\"\xED\xA0\x80\"/>", false});
   cases.push_back({"empty", "", false});
@@ -158,20 +160,70 @@ TEST(XmlDocumentOpen, InvalidShiftJisBytesAreReadLeniently) {
 TEST(XmlDocumentOpen, EntitiesAreNeverExpanded) {
   TempDir dir;
   writeBytes(dir.file("secret.txt"), "SECRET");
-  std::string text = "<?xml version='1.0'?>\n<!DOCTYPE Root [\n"
-                     "  <!ENTITY inner \"expanded\">\n"
-                     "  <!ENTITY outside SYSTEM \"file://" + dir.file("secret.txt") + "\">\n"
-                     "  <!ENTITY a \"&inner;&inner;&inner;&inner;\">\n"
-                     "]>\n<Root name=\"&inner;\" file=\"&outside;\" many=\"&a;\"/>";
+  const std::string doctype = "<?xml version='1.0'?>\n<!DOCTYPE Root [\n"
+                              "  <!ENTITY inner \"expanded\">\n"
+                              "  <!ENTITY outside SYSTEM \"file://" + dir.file("secret.txt") + "\">\n"
+                              "  <!ENTITY a \"&inner;&inner;&inner;&inner;\">\n"
+                              "]>\n";
+  // A document that uses a declared entity cannot be held as it means: it is refused.
+  struct Case {
+    std::string root;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"<Root name=\"&inner;\"/>", "line 7, column 1: the entity \"inner\" is used; entities are never expanded"},
+      {"<Root>\n <X>&outside;</X></Root>", "line 8, column 5: the entity \"outside\" is used; entities are never expanded"},
+      {"<Root>&a;</Root>", "line 7, column 7: the entity \"a\" is used; entities are never expanded"},
+  };
+  for (const Case& c : cases) {
+    XmlDocument doc;
+    EXPECT_EQ(doc.openFromText(doctype + c.root), XmlOpenResult::Failed) << c.root;
+    EXPECT_EQ(doc.openProblem().reason, c.reason);
+  }
+  // Declared but unused, or named in a comment or a section, they do no harm.
   XmlDocument doc;
-  ASSERT_EQ(doc.openFromText(text), XmlOpenResult::Loaded);
-  XmlNode root = doc.documentElement(u"Root");
-  EXPECT_EQ(root.attribute(u"name"), u"&inner;");
-  EXPECT_EQ(root.attribute(u"file"), u"&outside;");
-  EXPECT_EQ(root.attribute(u"many"), u"&a;");
+  ASSERT_EQ(doc.openFromText(doctype + "<Root name=\"&amp;inner;\"><!-- &inner; -->"
+                                       "<![CDATA[&a;]]></Root>"),
+            XmlOpenResult::Loaded)
+      << doc.openProblem().reason;
+  EXPECT_EQ(doc.documentElement(u"Root").attribute(u"name"), u"&inner;");
   std::string saved = doc.serialize();
   EXPECT_EQ(saved.find("SECRET"), std::string::npos);
   EXPECT_EQ(saved.find("expanded"), std::string::npos);
+}
+
+TEST(XmlDocumentOpen, WhatIsNotWellFormedIsRefusedWithWhereAndWhat) {
+  const std::string declaration = "<?xml version='1.0' encoding='Shift_JIS'?>\n";
+  struct Case {
+    std::string text;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {declaration + "<Root/>\n<Root/>", "line 3, column 1: junk after document element"},
+      {declaration + "<Root>\n  <Bind name=\"a\" name=\"b\"/></Root>",
+       "line 3, column 18: duplicate attribute"},
+      {declaration + "<Root>&foo;</Root>", "line 2, column 7: undefined entity"},
+      {declaration + "<Root/>text", "line 2, column 8: junk after document element"},
+      {declaration + "<Root><!-- a -- b --></Root>",
+       "line 2, column 16: not well-formed (invalid token)"},
+      {declaration + "<?xml version='1.0'?><Root/>",
+       "line 2, column 1: XML or text declaration not at start of entity"},
+      {"<?xml version='1.0' encoding='KOI8-R'?><Root/>",
+       "line 1, column 31: the declaration names the encoding \"KOI8-R\", which Zelka does not read"},
+      {"<Root>\n\xC3\x28</Root>", "line 2, column 1: byte 0xC3 does not begin a UTF-8 character here"},
+      {"<?xml version='1.0' encoding='US-ASCII'?>\n<Root>\xE9</Root>",
+       "line 2, column 7: byte 0xE9 is not US-ASCII"},
+      {"", "line 1, column 1: no element found"},
+      {std::string("<Root>\x01</Root>"), "line 1, column 7: not well-formed (invalid token)"},
+      {std::string("\xFF\xFE<\0R\0/\0>\0\x00\xD8", 12),
+       "line 1, column 5: an unpaired UTF-16 surrogate"},
+  };
+  for (const Case& c : cases) {
+    XmlDocument doc;
+    EXPECT_EQ(doc.openFromText(c.text), XmlOpenResult::Failed) << c.text;
+    EXPECT_EQ(doc.openProblem().reason, c.reason) << c.text;
+    EXPECT_FALSE(doc.hasDocument());
+  }
 }
 
 TEST(XmlDocumentOpen, BrokenFileIsKeptAsideOrLeftAlone) {
@@ -322,11 +374,12 @@ TEST(XmlDocumentSave, CharactersWithoutShiftJisFormBecomeReferences) {
 
 TEST(XmlDocumentSave, HandEditedMarkupWithoutShiftJisFormStaysReadable) {
   // A hand-edited Shift_JIS file with ① (a code page 932 extension) in a comment, a CDATA
-  // section, an element name and a processing instruction.
+  // section and a processing instruction.
   std::string circled = toNarrow(u"①");
+  // 髙 (an IBM extension) stands in the element name, where ① is no name character.
   std::string text = "<?xml version='1.0' encoding='Shift_JIS'?>\n<Root><!-- note " + circled +
                      " --><?app " + circled + "?><Data><![CDATA[a" + circled + "b]]></Data><X" +
-                     circled + " name=\"n\"/></Root>";
+                     toNarrow(u"髙") + " name=\"n\"/></Root>";
   XmlDocument doc;
   ASSERT_EQ(doc.openFromText(text), XmlOpenResult::Loaded);
   std::string out = doc.serialize();
