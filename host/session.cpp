@@ -45,6 +45,14 @@ void Session::start() {
 }
 
 void Session::finish() {
+  if (thinkMayRun_) {
+    const ThinkState state = waitWhileThinking(send_);
+    if (state == ThinkState::kFinished) {
+      note("(the ghost finished thinking about \u201c" + lateSentence_ +
+           "\u201d after the last line; that answer was not collected)");
+    }
+    thinkMayRun_ = false;
+  }
   if (!options_.boot) return;
   if (std::optional<HostResponse> response = exchange(eventRequest("OnClose", {}))) {
     if (!showTalk(*response, "(close)")) showStatus(*response, "(close: no talk)");
@@ -94,6 +102,7 @@ void Session::execute(const Command& command, Input& input) {
     case CommandKind::kSentence: sendSentence(command.text); break;
     case CommandKind::kEvent: sendEvent(command); break;
     case CommandKind::kTick: tick(command.count); break;
+    case CommandKind::kWait: waitForThinking(); break;
     case CommandKind::kTouch: touch(command.text, command.count); break;
     case CommandKind::kWord: sendWord(command.text); break;
     case CommandKind::kString: sendString(command.text); break;
@@ -113,9 +122,68 @@ void Session::execute(const Command& command, Input& input) {
 void Session::sendSentence(const std::string& utf8) {
   std::string sentence;
   if (!toModuleText(utf8, sentence, "the sentence")) return;
+  if (settleThinking()) {
+    note("(the answer to \u201c" + lateSentence_ +
+         "\u201d was not collected: a new sentence replaces it)");
+  }
   std::optional<HostResponse> response = exchange(sentenceRequest(senderSjis_, sentence));
-  if (!response || showTalk(*response, "")) return;
-  showStatus(*response, "(no answer now; while the ghost is still thinking, :tick brings it)");
+  if (!response) return;
+  thinkMayRun_ = false;
+  if (showTalk(*response, "")) return;
+  if (response->code != 204) {
+    showStatus(*response, "");
+    return;
+  }
+  // A transcript waits for the pass here, so that its note never depends on the machine's
+  // speed; at a prompt the author may go on while the ghost thinks.
+  const bool transcript = input_ != nullptr && input_->mode == InputMode::kPlay;
+  switch (transcript ? waitWhileThinking(send_) : askThinkState(send_)) {
+    case ThinkState::kRunning:
+      thinkMayRun_ = true;
+      lateSentence_ = utf8;
+      note("(no answer now; the ghost is still thinking, :tick brings its answer)");
+      break;
+    case ThinkState::kFinished:
+      thinkMayRun_ = true;
+      lateSentence_ = utf8;
+      note("(no answer at once; the ghost finished thinking late, :tick brings its answer)");
+      break;
+    case ThinkState::kReady:
+      note("(no talk)");
+      break;
+    case ThinkState::kUnknown:
+      // A module that does not tell: the 204 may mean either.
+      note("(no answer now; if the ghost is still thinking, :tick brings it)");
+      break;
+  }
+}
+
+bool Session::settleThinking() {
+  if (!thinkMayRun_) return false;
+  const ThinkState state = waitWhileThinking(send_);
+  if (state == ThinkState::kFinished) return true;
+  thinkMayRun_ = false;
+  return false;
+}
+
+void Session::waitForThinking() {
+  const bool pending = thinkMayRun_;
+  switch (waitWhileThinking(send_)) {
+    case ThinkState::kFinished:
+      thinkMayRun_ = true;
+      note("(the ghost has finished thinking" +
+           (pending ? " about \u201c" + lateSentence_ + "\u201d" : std::string()) +
+           "; :tick brings its answer)");
+      break;
+    case ThinkState::kReady:
+      thinkMayRun_ = false;
+      note("(the ghost is not thinking)");
+      break;
+    case ThinkState::kRunning:
+    case ThinkState::kUnknown:
+      fail(":wait: the module does not tell whether it is thinking");
+      break;
+  }
 }
 
 void Session::sendEvent(const Command& command) {
@@ -135,14 +203,25 @@ void Session::sendEvent(const Command& command) {
 void Session::tick(unsigned long count) {
   unsigned long talks = 0;
   for (unsigned long k = 0; k < count; ++k) {
+    // A pass still running is waited for, so the second always finds it ended: its answer
+    // comes with this second however fast the machine thought.
+    const bool lateAnswer = settleThinking();
+    thinkMayRun_ = false;
     ++seconds_;
     std::optional<HostResponse> response =
         exchange(eventRequest("OnSecondChange", {std::to_string(seconds_)}));
     if (!response) continue;
-    if (showTalk(*response, "(second " + std::to_string(seconds_) + ")")) {
+    std::string heading = "(second " + std::to_string(seconds_);
+    if (lateAnswer) {
+      heading += ": the answer to \u201c" + lateSentence_ + "\u201d, thought over late";
+    }
+    heading += ")";
+    if (showTalk(*response, heading)) {
       ++talks;
     } else if (response->code != 204) {
       showStatus(*response, "");
+    } else if (lateAnswer) {
+      note(heading.substr(0, heading.size() - 1) + ": no talk)");
     }
   }
   if (talks == 0 && !options_.raw) {

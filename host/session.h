@@ -14,6 +14,7 @@
 #include "host_protocol.h"
 #include "session_command.h"
 #include "talk_renderer.h"
+#include "think_watch.h"
 
 namespace zelka::host {
 
@@ -41,7 +42,8 @@ class Session {
 
   // Tells the module the ghost's name and, with boot on, raises OnBoot.
   void start();
-  // With boot on, raises OnClose. The caller unloads the module afterwards.
+  // Waits for a think pass still running (so that what it learns is saved whole), then, with
+  // boot on, raises OnClose. The caller unloads the module afterwards.
   void finish();
 
   // Runs the input to its end or to :quit. Answers the number of lines that failed
@@ -55,6 +57,11 @@ class Session {
   void sendSentence(const std::string& utf8);
   void sendEvent(const Command& command);
   void tick(unsigned long count);
+  // :wait: waits until no think pass runs, without letting a second pass.
+  void waitForThinking();
+  // Before a heard sentence or a second: waits for a running pass. Answers true when a pass
+  // has ended whose answer the next OnSecondChange brings (the late answer).
+  bool settleThinking();
   void touch(const std::string& part, unsigned long count);
   void sendWord(const std::string& script);
   void sendString(const std::string& id);
@@ -89,6 +96,10 @@ class Session {
   unsigned long seconds_ = 0;  // seconds passed, the first reference of OnSecondChange
   unsigned long moves_ = 0;    // mouse moves so far, for their coordinates
   Input* input_ = nullptr;     // the input being run, for error positions
+  // A heard sentence was answered 204 while its pass ran: until the pass's answer is
+  // collected, the session asks the module before each sentence and second.
+  bool thinkMayRun_ = false;
+  std::string lateSentence_;   // that sentence (UTF-8), named with its late answer
   int failures_ = 0;
 };
 

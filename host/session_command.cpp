@@ -98,6 +98,7 @@ std::optional<Command> parseCommand(std::string_view line, std::string& error) {
   if (name == "sender") return needText(CommandKind::kSender, "a name");
   if (name == "raw") return noArguments(CommandKind::kRaw);
   if (name == "help") return noArguments(CommandKind::kHelp);
+  if (name == "wait") return noArguments(CommandKind::kWait);
   if (name == "learned") return noArguments(CommandKind::kLearned);
   if (name == "quit") return noArguments(CommandKind::kQuit);
 
@@ -149,7 +150,9 @@ std::string commandHelp() {
          "Commands:\n"
          "  :event NAME [REF0 ... REF7]  raise an event with up to eight references\n"
          "                               (\"double quotes\" keep blanks in one reference)\n"
-         "  :tick [N]                    let N seconds pass (OnSecondChange), showing all talk\n"
+         "  :tick [N]                    let N seconds pass (OnSecondChange), showing all talk;\n"
+         "                               a think pass still running is waited for first\n"
+         "  :wait                        wait until the ghost has finished thinking\n"
          "  :touch PART [N]              move the mouse N times over a body part (OnMouseMove)\n"
          "  :word SCRIPT                 run a script and show its word (GET Word)\n"
          "  :string ID                   ask for a resource string (GET String)\n"

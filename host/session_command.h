@@ -16,6 +16,7 @@ enum class CommandKind {
   kSentence,  // a sentence heard from another character
   kEvent,     // :event NAME [REF0 ... REF7]
   kTick,      // :tick [N]
+  kWait,      // :wait
   kTouch,     // :touch PART [N]
   kWord,      // :word SCRIPT
   kString,    // :string ID

@@ -1,7 +1,7 @@
 // zelka-host: a command-line host for the module. With a terminal on stdin it opens an
 // interactive session; --play runs a session from a file and prints its transcript; pipe
-// mode (--pipe, and the default when the input is not a terminal) speaks raw protocol text on
-// stdin and stdout. The author tools scramble, unscramble, check and render work on files
+// mode (--pipe, and the default for redirected input that begins with a request line) speaks
+// raw protocol text on stdin and stdout. The author tools scramble, unscramble, check and render work on files
 // only.
 #include <signal.h>
 #include <unistd.h>
@@ -34,7 +34,8 @@ using namespace zelka::host;
 
 void printUsage(std::ostream& out) {
   out << "usage: zelka-host [options] GHOST_DIR          a session (interactive on a terminal,\n"
-         "                                               pipe mode when stdin is redirected)\n"
+         "                                               pipe mode when stdin is redirected\n"
+         "                                               and begins with a request line)\n"
          "       zelka-host --play FILE [options] GHOST_DIR   play a session file, print its transcript\n"
          "       zelka-host --pipe [--module PATH] GHOST_DIR  raw requests in, raw responses out\n"
          "       zelka-host scramble IN.tlk OUT.tlc      write the complemented form of a knowledge file\n"
@@ -61,6 +62,11 @@ void printUsage(std::ostream& out) {
          "  --raw              print responses exactly as received\n"
          "  --no-boot          neither OnBoot at the start nor OnClose at the end\n"
          "  --comments         print the play file's # comments in the transcript\n"
+         "  --seed N           seed the ghost's random choices with N (0 to 4294967295): the same\n"
+         "                     play file with the same seed gives the same transcript\n"
+         "  --first-think-wait end|later|MS  how long a heard sentence waits for the ghost's\n"
+         "                     thought before the answer is left to a later second (default\n"
+         "                     500 ms; end with --seed)\n"
          "  --stats            print the size of the learned stores before loading and after\n"
          "                     unloading\n"
          "  --color, --no-color  dim tags and notes (default: when stdout is a terminal)\n"
@@ -75,6 +81,8 @@ struct Arguments {
   bool pipe = false;
   bool interactive = false;
   bool stats = false;
+  std::optional<std::string> seed;            // --seed: ZELKA_RANDOM_SEED for the module
+  std::optional<std::string> firstThinkWait;  // --first-think-wait: ZELKA_FIRST_THINK_WAIT
   std::string names;
   int color = -1;  // -1: decide by the terminal
   SessionOptions session;
@@ -115,6 +123,39 @@ std::string learningDirectoryOf(const std::string& ghostDirectory) {
   zelka::ZelkaConfig config(zelka::pathToWide(ghostDirectory).value_or(std::u16string()));
   return ghostDirectory +
          zelka::pathFromWide(config.directory(u"Directory", u"learning")).value_or(std::string());
+}
+
+// Hands --seed and --first-think-wait to the module through the environment it reads at load
+// (the reflex events run inside the load, so a request after it would come too late). A seed
+// alone also makes every heard sentence wait for its pass ("end"), so that no answer depends
+// on the machine's speed. False, reported, for a value the module would ignore.
+bool handOverRepeatability(const Arguments& args) {
+  if (args.seed) {
+    const std::string& seed = *args.seed;
+    if (seed.empty() || seed.size() > 10 || seed.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoull(seed) > 0xFFFFFFFFULL) {
+      std::cerr << "zelka-host: --seed needs a number from 0 to 4294967295, not '" << seed
+                << "'\n";
+      return false;
+    }
+    setenv("ZELKA_RANDOM_SEED", seed.c_str(), 1);
+  }
+  std::optional<std::string> wait = args.firstThinkWait;
+  if (!wait && args.seed) wait = "end";
+  if (wait) {
+    const bool known = *wait == "end" || *wait == "later" ||
+                       (!wait->empty() && wait->size() <= 5 &&
+                        wait->find_first_not_of("0123456789") == std::string::npos &&
+                        std::stoul(*wait) <= 60000);
+    if (!known) {
+      std::cerr << "zelka-host: --first-think-wait takes end, later or milliseconds up to "
+                   "60000, not '"
+                << *wait << "'\n";
+      return false;
+    }
+    setenv("ZELKA_FIRST_THINK_WAIT", wait->c_str(), 1);
+  }
+  return true;
 }
 
 // An interrupt ends the session the ordinary way (the read returns), so the ghost is
@@ -202,7 +243,7 @@ int runSession(Arguments& args, bool interactive) {
   return 0;
 }
 
-int runPipe(const Arguments& args) {
+int runPipe(const Arguments& args, std::istream& in) {
   ModuleClient module;
   if (!module.open(args.modulePath)) {
     std::cerr << "zelka-host: " << module.error() << "\n";
@@ -213,7 +254,7 @@ int runPipe(const Arguments& args) {
     module.close();
     return 1;
   }
-  runPipeSession(std::cin, std::cout, std::cerr,
+  runPipeSession(in, std::cout, std::cerr,
                  [&](const std::string& text) { return module.request(text); });
   module.close();
   return 0;
@@ -333,6 +374,10 @@ int main(int argc, char** argv) {
         return 2;
       }
       args.session.shiori3 = version == "3.0";
+    } else if (arg == "--seed" && hasValue) {
+      args.seed = argv[++i];
+    } else if (arg == "--first-think-wait" && hasValue) {
+      args.firstThinkWait = argv[++i];
     } else if (arg == "--sender" && hasValue) {
       args.session.sender = argv[++i];
     } else if (arg == "--names" && hasValue) {
@@ -370,11 +415,25 @@ int main(int argc, char** argv) {
     return 2;
   }
   adoptPathEncoding(args.ghostDirectory);
+  if (!handOverRepeatability(args)) return 2;
   if (!ghostDirectoryUsable(args.ghostDirectory)) return 1;
   if (args.modulePath.empty()) args.modulePath = executableDirectory() + "zelka.so";
 
   if (!args.playFile.empty()) return runSession(args, false);
   const bool interactive = args.interactive || (!args.pipe && isatty(STDIN_FILENO) != 0);
   if (interactive) return runSession(args, true);
-  return runPipe(args);
+  if (args.pipe) return runPipe(args, std::cin);
+  // Redirected input without --pipe: protocol requests are still served as before, but lines
+  // meant for a session get a message instead of a 500 for each.
+  std::string firstLine;
+  if (!readFirstLine(std::cin, firstLine) || looksLikeRequestLine(firstLine)) {
+    PrefixedInput input(firstLine, std::cin);
+    return runPipe(args, input.stream());
+  }
+  std::cerr << "zelka-host: the input is not a terminal and does not begin with a protocol "
+               "request line (such as GET Sentence SHIORI/2.2).\n"
+               "  To run its lines as a session (sentences and :commands), use --play -\n"
+               "  To send raw protocol requests, use --pipe\n"
+               "  For a prompting session anyway, use --interactive\n";
+  return 2;
 }

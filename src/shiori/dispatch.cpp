@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/text_codec.h"
+#include "script/think_codes.h"
 #include "shiori/shiori_server.h"
 #include "util/text.h"
 
@@ -14,7 +15,9 @@ namespace {
 // The Japanese comma written after each ghost name in "__Here".
 constexpr std::string_view kNameSeparator = "\x81\x41";
 
-enum class Handler { OwnerGhostName, Version, Status, Word, Sentence, OtherGhostNames, String };
+enum class Handler {
+  OwnerGhostName, Version, Status, Word, Sentence, OtherGhostNames, String, ThinkState
+};
 
 struct DispatchRow {
   std::string_view command;
@@ -32,6 +35,8 @@ const DispatchRow kDispatchTable[] = {
     {"NOTIFY OwnerGhostName", {"SHIORI/2.3"}, Handler::OwnerGhostName},
     {"NOTIFY OtherGhostName", {"SHIORI/2.3"}, Handler::OtherGhostNames},
     {"GET String", {"SHIORI/2.5"}, Handler::String},
+    // zelka's own request, for hosts that must not depend on how fast a think pass is.
+    {"GET Think", {"SHIORI/2.0"}, Handler::ThinkState},
 };
 
 }  // namespace
@@ -66,6 +71,7 @@ bool ShioriServer::dispatch() {
       case Handler::Sentence: return sentenceHandler();
       case Handler::OtherGhostNames: return otherGhostNamesHandler();
       case Handler::String: return stringResourceHandler();
+      case Handler::ThinkState: return thinkStateHandler();
     }
   }
   beginResponse();
@@ -108,6 +114,18 @@ bool ShioriServer::statusHandler() {
   beginResponse();
   setStatus(200);
   message_.set("Status:", text);
+  return true;
+}
+
+bool ShioriServer::thinkStateHandler() {
+  // Only the phase is read: it is an atomic, and a running pass is left alone. The answer
+  // travels in the Status header, one of the lines every response may carry.
+  const int phase = learningEngine().thinkPhase();
+  beginResponse();
+  setStatus(200);
+  message_.set("Status:", phase == kThinkRunning    ? "running"
+                         : phase == kThinkFinished ? "finished"
+                                                   : "ready");
   return true;
 }
 
