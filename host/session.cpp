@@ -85,6 +85,10 @@ int Session::run(std::istream& in, InputMode mode, const std::string& sourceName
       continue;
     }
     if (command->kind == CommandKind::kQuit) break;
+    if (options_.vendorChanged && command->kind != CommandKind::kReload &&
+        options_.vendorChanged()) {
+      reload("a file in the vendor folder changed");
+    }
     execute(*command, input);
     out_.flush();
   }
@@ -103,6 +107,13 @@ void Session::execute(const Command& command, Input& input) {
     case CommandKind::kEvent: sendEvent(command); break;
     case CommandKind::kTick: tick(command.count); break;
     case CommandKind::kWait: waitForThinking(); break;
+    case CommandKind::kReload:
+      if (options_.reload) {
+        reload("reloaded");
+      } else {
+        fail(":reload is not available here");
+      }
+      break;
     case CommandKind::kTouch: touch(command.text, command.count); break;
     case CommandKind::kWord: sendWord(command.text); break;
     case CommandKind::kString: sendString(command.text); break;
@@ -328,6 +339,28 @@ void Session::sendRaw(Input& input) {
     if (current.empty()) break;
     out_ << "< " << shiftJisToDisplay(current) << "\n";
   }
+}
+
+void Session::reload(const std::string& why) {
+  // What a running pass learns is saved with the rest; an answer not yet collected is lost.
+  if (settleThinking()) {
+    note("(the answer to \u201c" + lateSentence_ + "\u201d was not collected before the reload)");
+  }
+  thinkMayRun_ = false;
+  out_.flush();
+  std::string error;
+  if (!options_.reload(error)) {
+    fail(":reload: " + error);
+    return;
+  }
+  // The load may itself change the folder (a dictionary imported and set aside): that is not
+  // an edit to reload for.
+  if (options_.vendorChanged) options_.vendorChanged();
+  std::string ghost;
+  if (!terminalToShiftJis(options_.style.mainName, ghost, error)) ghost = "Zelka";
+  exchange(ownerGhostNameRequest(ghost));
+  note("(" + why + ": the knowledge files were read again; what the ghost learned, its "
+       "variables, the sender and the clock are kept)");
 }
 
 void Session::setSender(const std::string& name) {

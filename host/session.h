@@ -29,6 +29,11 @@ struct SessionOptions {
   bool shiori3 = false;          // speak SHIORI/3.0 (UTF-8) instead of 2.x
   // Prints what the ghost has learned (:learned); unset, the command says it is not available.
   std::function<void(std::ostream&)> showLearned;
+  // Unloads and loads the module again, so that it reads its knowledge files afresh (:reload);
+  // false with the error set when the load failed. Unset, :reload is not available.
+  std::function<bool(std::string& error)> reload;
+  // Asked before each line: true when a file of the vendor folder changed (--watch).
+  std::function<bool()> vendorChanged;
 };
 
 enum class InputMode {
@@ -67,6 +72,10 @@ class Session {
   void sendString(const std::string& id);
   void sendRaw(Input& input);
   void setSender(const std::string& name);
+  // :reload and --watch: the module is unloaded (saving what it learned and its variables)
+  // and loaded again; the session keeps its sender, clock, mouse moves and transcript, and
+  // tells the module the ghost's name again, without a second OnBoot.
+  void reload(const std::string& why);
 
   // Sends one request; prints the raw response with the raw option. nullopt when the
   // module returned nothing (reported).

@@ -99,6 +99,7 @@ std::optional<Command> parseCommand(std::string_view line, std::string& error) {
   if (name == "raw") return noArguments(CommandKind::kRaw);
   if (name == "help") return noArguments(CommandKind::kHelp);
   if (name == "wait") return noArguments(CommandKind::kWait);
+  if (name == "reload") return noArguments(CommandKind::kReload);
   if (name == "learned") return noArguments(CommandKind::kLearned);
   if (name == "quit") return noArguments(CommandKind::kQuit);
 
@@ -158,6 +159,7 @@ std::string commandHelp() {
          "  :string ID                   ask for a resource string (GET String)\n"
          "  :raw                         send a raw request typed up to an empty line\n"
          "  :sender NAME                 who speaks the plain lines (now and later)\n"
+         "  :reload                      read the knowledge files again (learning is kept)\n"
          "  :learned                     what the ghost has learned, as last saved to its files\n"
          "  :help                        this list\n"
          "  :quit                        close the ghost and save what it learned\n"

@@ -17,6 +17,7 @@ enum class CommandKind {
   kEvent,     // :event NAME [REF0 ... REF7]
   kTick,      // :tick [N]
   kWait,      // :wait
+  kReload,    // :reload
   kTouch,     // :touch PART [N]
   kWord,      // :word SCRIPT
   kString,    // :string ID

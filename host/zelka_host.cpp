@@ -27,6 +27,7 @@
 #include "store_census.h"
 #include "talk_renderer.h"
 #include "terminal_text.h"
+#include "vendor_watch.h"
 
 namespace {
 
@@ -67,6 +68,8 @@ void printUsage(std::ostream& out) {
          "  --first-think-wait end|later|MS  how long a heard sentence waits for the ghost's\n"
          "                     thought before the answer is left to a later second (default\n"
          "                     500 ms; end with --seed)\n"
+         "  --watch            read the knowledge files again (as :reload does) when a file in\n"
+         "                     the vendor folder has changed, checked before each line\n"
          "  --stats            print the size of the learned stores before loading and after\n"
          "                     unloading\n"
          "  --color, --no-color  dim tags and notes (default: when stdout is a terminal)\n"
@@ -81,6 +84,7 @@ struct Arguments {
   bool pipe = false;
   bool interactive = false;
   bool stats = false;
+  bool watch = false;
   std::optional<std::string> seed;            // --seed: ZELKA_RANDOM_SEED for the module
   std::optional<std::string> firstThinkWait;  // --first-think-wait: ZELKA_FIRST_THINK_WAIT
   std::string names;
@@ -117,6 +121,11 @@ bool ghostDirectoryUsable(std::string& directory) {
     return false;
   }
   return true;
+}
+
+std::string vendorDirectoryOf(const std::string& ghostDirectory) {
+  zelka::ZelkaConfig config(zelka::toWide(ghostDirectory));
+  return ghostDirectory + zelka::toNarrow(config.directory(u"Directory", u"vender"));
 }
 
 std::string learningDirectoryOf(const std::string& ghostDirectory) {
@@ -219,6 +228,17 @@ int runSession(Arguments& args, bool interactive) {
   args.session.showLearned = [learning, name = style.mainName](std::ostream& out) {
     printSavedLearned(learning, name, out);
   };
+  args.session.reload = [&module, &args](std::string& error) {
+    module.unload();
+    if (module.load(args.ghostDirectory)) return true;
+    error = module.error() + "; the ghost stays unloaded until a :reload succeeds";
+    return false;
+  };
+  if (args.watch) {
+    // Watched from after the load: the load itself may set imported dictionaries aside.
+    auto watch = std::make_shared<VendorWatch>(vendorDirectoryOf(args.ghostDirectory));
+    args.session.vendorChanged = [watch] { return watch->changed(); };
+  }
   Session session([&](const std::string& text) { return module.request(text); }, std::cout,
                   std::cerr, args.session);
   session.start();
@@ -357,6 +377,8 @@ int main(int argc, char** argv) {
       args.session.boot = false;
     } else if (arg == "--comments") {
       args.session.showComments = true;
+    } else if (arg == "--watch") {
+      args.watch = true;
     } else if (arg == "--stats") {
       args.stats = true;
     } else if (arg == "--color") {
