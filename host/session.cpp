@@ -107,6 +107,7 @@ void Session::execute(const Command& command, Input& input) {
     case CommandKind::kEvent: sendEvent(command); break;
     case CommandKind::kTick: tick(command.count); break;
     case CommandKind::kWait: waitForThinking(); break;
+    case CommandKind::kChoose: choose(command.count); break;
     case CommandKind::kReload:
       if (options_.reload) {
         reload("reloaded");
@@ -363,6 +364,22 @@ void Session::reload(const std::string& why) {
        "variables, the sender and the clock are kept)");
 }
 
+void Session::choose(unsigned long number) {
+  if (choices_.empty()) {
+    fail(":choose: the last talk offered no choice");
+    return;
+  }
+  if (number > choices_.size()) {
+    fail(":choose: the last talk offered " + std::to_string(choices_.size()) +
+         (choices_.size() == 1 ? " choice" : " choices"));
+    return;
+  }
+  const std::string id = choices_[number - 1].id;
+  std::optional<HostResponse> response = exchange(eventRequest("OnChoiceSelect", {id}));
+  if (!response || showTalk(*response, "")) return;
+  showStatus(*response, "(no talk)");
+}
+
 void Session::setSender(const std::string& name) {
   std::string sjis;
   if (!toModuleText(name, sjis, "the sender")) return;
@@ -392,6 +409,14 @@ bool Session::showTalk(const HostResponse& response, const std::string& heading)
   std::string rendered = renderTalk(*talk, options_.style);
   if (options_.shiori3) rendered = withForeignCharacters(rendered);
   out_ << (rendered.empty() ? "(empty talk)\n" : rendered);
+  choices_ = talkChoices(*talk);
+  if (!choices_.empty()) {
+    std::string list = "(:choose";
+    for (std::size_t n = 0; n < choices_.size(); ++n) {
+      list += (n == 0 ? " " : ", ") + std::to_string(n + 1) + " " + choices_[n].title;
+    }
+    note(list + ")");
+  }
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "host_protocol.h"
 #include "session_command.h"
@@ -72,6 +73,8 @@ class Session {
   void sendString(const std::string& id);
   void sendRaw(Input& input);
   void setSender(const std::string& name);
+  // :choose N: raises OnChoiceSelect with the ID of the N-th choice of the last talk shown.
+  void choose(unsigned long number);
   // :reload and --watch: the module is unloaded (saving what it learned and its variables)
   // and loaded again; the session keeps its sender, clock, mouse moves and transcript, and
   // tells the module the ghost's name again, without a second OnBoot.
@@ -107,6 +110,7 @@ class Session {
   Input* input_ = nullptr;     // the input being run, for error positions
   // A heard sentence was answered 204 while its pass ran: until the pass's answer is
   // collected, the session asks the module before each sentence and second.
+  std::vector<TalkChoice> choices_;  // of the last talk shown
   bool thinkMayRun_ = false;
   std::string lateSentence_;   // that sentence (UTF-8), named with its late answer
   int failures_ = 0;

@@ -103,7 +103,7 @@ std::optional<Command> parseCommand(std::string_view line, std::string& error) {
   if (name == "learned") return noArguments(CommandKind::kLearned);
   if (name == "quit") return noArguments(CommandKind::kQuit);
 
-  const bool known = name == "event" || name == "tick" || name == "touch";
+  const bool known = name == "event" || name == "tick" || name == "touch" || name == "choose";
   if (!known) {
     error = "unknown command :" + name + " (:help lists the commands)";
     return std::nullopt;
@@ -124,6 +124,15 @@ std::optional<Command> parseCommand(std::string_view line, std::string& error) {
     command.kind = CommandKind::kEvent;
     command.text = words[0];
     command.arguments.assign(words.begin() + 1, words.end());
+    return command;
+  }
+  if (name == "choose") {
+    if (words.size() != 1) {
+      error = ":choose needs the number of a choice";
+      return std::nullopt;
+    }
+    if (!readCount(words, 0, command.count, error)) return std::nullopt;
+    command.kind = CommandKind::kChoose;
     return command;
   }
   if (name == "tick") {
@@ -159,6 +168,7 @@ std::string commandHelp() {
          "  :string ID                   ask for a resource string (GET String)\n"
          "  :raw                         send a raw request typed up to an empty line\n"
          "  :sender NAME                 who speaks the plain lines (now and later)\n"
+         "  :choose N                    pick the N-th choice of the last talk (OnChoiceSelect)\n"
          "  :reload                      read the knowledge files again (learning is kept)\n"
          "  :learned                     what the ghost has learned, as last saved to its files\n"
          "  :help                        this list\n"

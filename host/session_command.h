@@ -18,6 +18,7 @@ enum class CommandKind {
   kTick,      // :tick [N]
   kWait,      // :wait
   kReload,    // :reload
+  kChoose,    // :choose N
   kTouch,     // :touch PART [N]
   kWord,      // :word SCRIPT
   kString,    // :string ID
@@ -32,7 +33,7 @@ struct Command {
   CommandKind kind = CommandKind::kEmpty;
   std::string text;                    // sentence, event name, part, script, id or sender
   std::vector<std::string> arguments;  // event references
-  unsigned long count = 1;             // ticks or moves
+  unsigned long count = 1;             // ticks, moves or the choice
 };
 
 // Largest count :tick and :touch accept.
