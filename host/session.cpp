@@ -10,9 +10,18 @@ struct Session::Input {
   std::istream& in;
   InputMode mode;
   std::string sourceName;
+  std::ostream& out;
+  const std::function<std::optional<std::string>(const std::string&)>& readLine;
   std::size_t lineNumber = 0;
 
-  std::optional<std::string> next() {
+  // The next line; at a prompt in an interactive session, shows the prompt first.
+  std::optional<std::string> next(const char* prompt) {
+    if (mode == InputMode::kInteractive && readLine) {
+      std::optional<std::string> line = readLine(prompt);
+      if (line) ++lineNumber;
+      return line;
+    }
+    if (mode == InputMode::kInteractive) out << prompt << std::flush;
     std::string line;
     if (!std::getline(in, line)) return std::nullopt;
     ++lineNumber;
@@ -61,12 +70,11 @@ void Session::finish() {
 }
 
 int Session::run(std::istream& in, InputMode mode, const std::string& sourceName) {
-  Input input{in, mode, sourceName};
+  Input input{in, mode, sourceName, out_, options_.readLine};
   input_ = &input;
   const int failuresBefore = failures_;
   for (;;) {
-    if (mode == InputMode::kInteractive) out_ << "> " << std::flush;
-    std::optional<std::string> line = input.next();
+    std::optional<std::string> line = input.next("> ");
     if (!line) {
       if (mode == InputMode::kInteractive) out_ << "\n";
       break;
@@ -295,8 +303,7 @@ void Session::sendRaw(Input& input) {
   const std::size_t firstLine = input.lineNumber;
   std::vector<std::string> lines;
   for (;;) {
-    if (input.mode == InputMode::kInteractive) out_ << "| " << std::flush;
-    std::optional<std::string> line = input.next();
+    std::optional<std::string> line = input.next("| ");
     if (!line) {
       if (input.mode == InputMode::kInteractive) out_ << "\n";
       fail("the input ended inside the :raw request begun at line " +

@@ -35,6 +35,9 @@ struct SessionOptions {
   std::function<bool(std::string& error)> reload;
   // Asked before each line: true when a file of the vendor folder changed (--watch).
   std::function<bool()> vendorChanged;
+  // Reads a line at a prompt in an interactive session (line editing); unset, the session
+  // prints the prompt and reads the input stream.
+  std::function<std::optional<std::string>(const std::string& prompt)> readLine;
 };
 
 enum class InputMode {

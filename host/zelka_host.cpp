@@ -19,6 +19,7 @@
 #include "knowledge_tools.h"
 #include "learned_graph.h"
 #include "learned_report.h"
+#include "line_editor.h"
 #include "module_client.h"
 #include "pipe_session.h"
 #include "platform/path_text.h"
@@ -218,6 +219,13 @@ int runSession(Arguments& args, bool interactive) {
   }
   // The load created missing stores and imported waiting dictionaries, and saved both.
   const LearnedStores loaded = countLearnedStores(learning);
+  std::unique_ptr<LineEditor> editor;
+  if (interactive && isatty(STDIN_FILENO) != 0) {
+    editor = std::make_unique<LineEditor>(defaultHistoryFile());
+    args.session.readLine = [&editor](const std::string& prompt) {
+      return editor->readLine(prompt);
+    };
+  }
   if (interactive) {
     catchInterrupt();
     std::cout << "zelka-host: " << style.mainName << " is loaded from " << args.ghostDirectory
