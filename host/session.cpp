@@ -328,6 +328,9 @@ void Session::sendRaw(Input& input) {
   }
   request += "\r\n";
   std::optional<std::string> text = send_(request);
+  // A raw request may have been a heard sentence: the next second asks whether a pass runs.
+  thinkMayRun_ = true;
+  lateSentence_ = ":raw";
   if (!text) {
     note("(the module returned no response)");
     return;
