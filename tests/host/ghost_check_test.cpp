@@ -122,9 +122,7 @@ TEST_F(GhostCheckTest, ReportsWhatALoadReadsThenTheFindingsAndChangesNothing) {
       "vender/wrong.mem:1: error: the file is empty, unreadable or its first line is not exactly "
       "[ZELKA DICTIONARY]",
       "_learning/neuron.xml: error: the store cannot be read",
-      "
-8 errors, 5 warnings.
-",
+      "\n8 errors, 5 warnings.\n",
   };
   for (const std::string& line : expected) {
     EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n---\n" << run.out;
