@@ -33,6 +33,10 @@ std::string eventRequest(std::string_view event, const std::vector<std::string>&
   return finish(std::move(request));
 }
 
+std::string thinkStateRequest() {
+  return finish("GET Think SHIORI/2.0\r\n" + line("Sender", kHostSender));
+}
+
 std::string wordRequest(std::string_view script) {
   return finish("GET Word SHIORI/2.0\r\n" + line("Sender", kHostSender) + line("Type", script));
 }

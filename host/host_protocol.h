@@ -25,6 +25,8 @@ std::string wordRequest(std::string_view script);
 std::string stringRequest(std::string_view id);
 // NOTIFY OwnerGhostName SHIORI/2.3 with Ghost.
 std::string ownerGhostNameRequest(std::string_view ghost);
+// GET Think SHIORI/2.0, the module's own request: is a think pass running?
+std::string thinkStateRequest();
 
 inline constexpr std::size_t kMaxReferences = 8;
 

@@ -10,9 +10,18 @@ struct Session::Input {
   std::istream& in;
   InputMode mode;
   std::string sourceName;
+  std::ostream& out;
+  const std::function<std::optional<std::string>(const std::string&)>& readLine;
   std::size_t lineNumber = 0;
 
-  std::optional<std::string> next() {
+  // The next line; at a prompt in an interactive session, shows the prompt first.
+  std::optional<std::string> next(const char* prompt) {
+    if (mode == InputMode::kInteractive && readLine) {
+      std::optional<std::string> line = readLine(prompt);
+      if (line) ++lineNumber;
+      return line;
+    }
+    if (mode == InputMode::kInteractive) out << prompt << std::flush;
     std::string line;
     if (!std::getline(in, line)) return std::nullopt;
     ++lineNumber;
@@ -47,6 +56,14 @@ void Session::start() {
 }
 
 void Session::finish() {
+  if (thinkMayRun_) {
+    const ThinkState state = waitWhileThinking(send_);
+    if (state == ThinkState::kFinished) {
+      note("(the ghost finished thinking about \u201c" + lateSentence_ +
+           "\u201d after the last line; that answer was not collected)");
+    }
+    thinkMayRun_ = false;
+  }
   if (options_.boot) {
     if (std::optional<HostResponse> response = exchange(eventRequest("OnClose", {}))) {
       if (!showTalk(*response, "(close)")) showStatus(*response, "(close: no talk)");
@@ -81,12 +98,11 @@ void Session::showPendingProblems() {
 }
 
 int Session::run(std::istream& in, InputMode mode, const std::string& sourceName) {
-  Input input{in, mode, sourceName};
+  Input input{in, mode, sourceName, out_, options_.readLine};
   input_ = &input;
   const int failuresBefore = failures_;
   for (;;) {
-    if (mode == InputMode::kInteractive) out_ << "> " << std::flush;
-    std::optional<std::string> line = input.next();
+    std::optional<std::string> line = input.next("> ");
     if (!line) {
       if (mode == InputMode::kInteractive) out_ << "\n";
       break;
@@ -105,6 +121,10 @@ int Session::run(std::istream& in, InputMode mode, const std::string& sourceName
       continue;
     }
     if (command->kind == CommandKind::kQuit) break;
+    if (options_.vendorChanged && command->kind != CommandKind::kReload &&
+        options_.vendorChanged()) {
+      reload("a file in the vendor folder changed");
+    }
     execute(*command, input);
     showPendingProblems();
     out_.flush();
@@ -123,6 +143,15 @@ void Session::execute(const Command& command, Input& input) {
     case CommandKind::kSentence: sendSentence(command.text); break;
     case CommandKind::kEvent: sendEvent(command); break;
     case CommandKind::kTick: tick(command.count); break;
+    case CommandKind::kWait: waitForThinking(); break;
+    case CommandKind::kChoose: choose(command.count); break;
+    case CommandKind::kReload:
+      if (options_.reload) {
+        reload("reloaded");
+      } else {
+        fail(":reload is not available here");
+      }
+      break;
     case CommandKind::kTouch: touch(command.text, command.count); break;
     case CommandKind::kWord: sendWord(command.text); break;
     case CommandKind::kString: sendString(command.text); break;
@@ -142,9 +171,68 @@ void Session::execute(const Command& command, Input& input) {
 void Session::sendSentence(const std::string& utf8) {
   std::string sentence;
   if (!toModuleText(utf8, sentence, "the sentence")) return;
+  if (settleThinking()) {
+    note("(the answer to \u201c" + lateSentence_ +
+         "\u201d was not collected: a new sentence replaces it)");
+  }
   std::optional<HostResponse> response = exchange(sentenceRequest(senderSjis_, sentence));
-  if (!response || showTalk(*response, "")) return;
-  showStatus(*response, "(no answer now; while the ghost is still thinking, :tick brings it)");
+  if (!response) return;
+  thinkMayRun_ = false;
+  if (showTalk(*response, "")) return;
+  if (response->code != 204) {
+    showStatus(*response, "");
+    return;
+  }
+  // A transcript waits for the pass here, so that its note never depends on the machine's
+  // speed; at a prompt the author may go on while the ghost thinks.
+  const bool transcript = input_ != nullptr && input_->mode == InputMode::kPlay;
+  switch (transcript ? waitWhileThinking(send_) : askThinkState(send_)) {
+    case ThinkState::kRunning:
+      thinkMayRun_ = true;
+      lateSentence_ = utf8;
+      note("(no answer now; the ghost is still thinking, :tick brings its answer)");
+      break;
+    case ThinkState::kFinished:
+      thinkMayRun_ = true;
+      lateSentence_ = utf8;
+      note("(no answer at once; the ghost finished thinking late, :tick brings its answer)");
+      break;
+    case ThinkState::kReady:
+      note("(no talk)");
+      break;
+    case ThinkState::kUnknown:
+      // A module that does not tell: the 204 may mean either.
+      note("(no answer now; if the ghost is still thinking, :tick brings it)");
+      break;
+  }
+}
+
+bool Session::settleThinking() {
+  if (!thinkMayRun_) return false;
+  const ThinkState state = waitWhileThinking(send_);
+  if (state == ThinkState::kFinished) return true;
+  thinkMayRun_ = false;
+  return false;
+}
+
+void Session::waitForThinking() {
+  const bool pending = thinkMayRun_;
+  switch (waitWhileThinking(send_)) {
+    case ThinkState::kFinished:
+      thinkMayRun_ = true;
+      note("(the ghost has finished thinking" +
+           (pending ? " about \u201c" + lateSentence_ + "\u201d" : std::string()) +
+           "; :tick brings its answer)");
+      break;
+    case ThinkState::kReady:
+      thinkMayRun_ = false;
+      note("(the ghost is not thinking)");
+      break;
+    case ThinkState::kRunning:
+    case ThinkState::kUnknown:
+      fail(":wait: the module does not tell whether it is thinking");
+      break;
+  }
 }
 
 void Session::sendEvent(const Command& command) {
@@ -164,14 +252,25 @@ void Session::sendEvent(const Command& command) {
 void Session::tick(unsigned long count) {
   unsigned long talks = 0;
   for (unsigned long k = 0; k < count; ++k) {
+    // A pass still running is waited for, so the second always finds it ended: its answer
+    // comes with this second however fast the machine thought.
+    const bool lateAnswer = settleThinking();
+    thinkMayRun_ = false;
     ++seconds_;
     std::optional<HostResponse> response =
         exchange(eventRequest("OnSecondChange", {std::to_string(seconds_)}));
     if (!response) continue;
-    if (showTalk(*response, "(second " + std::to_string(seconds_) + ")")) {
+    std::string heading = "(second " + std::to_string(seconds_);
+    if (lateAnswer) {
+      heading += ": the answer to \u201c" + lateSentence_ + "\u201d, thought over late";
+    }
+    heading += ")";
+    if (showTalk(*response, heading)) {
       ++talks;
     } else if (response->code != 204) {
       showStatus(*response, "");
+    } else if (lateAnswer) {
+      note(heading.substr(0, heading.size() - 1) + ": no talk)");
     }
   }
   if (talks == 0 && !options_.raw) {
@@ -233,8 +332,7 @@ void Session::sendRaw(Input& input) {
   const std::size_t firstLine = input.lineNumber;
   std::vector<std::string> lines;
   for (;;) {
-    if (input.mode == InputMode::kInteractive) out_ << "| " << std::flush;
-    std::optional<std::string> line = input.next();
+    std::optional<std::string> line = input.next("| ");
     if (!line) {
       if (input.mode == InputMode::kInteractive) out_ << "\n";
       fail("the input ended inside the :raw request begun at line " +
@@ -259,6 +357,9 @@ void Session::sendRaw(Input& input) {
   }
   request += "\r\n";
   std::optional<std::string> text = send(request);
+  // A raw request may have been a heard sentence: the next second asks whether a pass runs.
+  thinkMayRun_ = true;
+  lateSentence_ = ":raw";
   if (!text) {
     note("(the module returned no response)");
     return;
@@ -278,6 +379,44 @@ void Session::sendRaw(Input& input) {
     if (current.empty()) break;
     out_ << "< " << shiftJisToDisplay(current) << "\n";
   }
+}
+
+void Session::reload(const std::string& why) {
+  // What a running pass learns is saved with the rest; an answer not yet collected is lost.
+  if (settleThinking()) {
+    note("(the answer to \u201c" + lateSentence_ + "\u201d was not collected before the reload)");
+  }
+  thinkMayRun_ = false;
+  out_.flush();
+  std::string error;
+  if (!options_.reload(error)) {
+    fail(":reload: " + error);
+    return;
+  }
+  // The load may itself change the folder (a dictionary imported and set aside): that is not
+  // an edit to reload for.
+  if (options_.vendorChanged) options_.vendorChanged();
+  std::string ghost;
+  if (!terminalToShiftJis(options_.style.mainName, ghost, error)) ghost = "Zelka";
+  exchange(ownerGhostNameRequest(ghost));
+  note("(" + why + ": the knowledge files were read again; what the ghost learned, its "
+       "variables, the sender and the clock are kept)");
+}
+
+void Session::choose(unsigned long number) {
+  if (choices_.empty()) {
+    fail(":choose: the last talk offered no choice");
+    return;
+  }
+  if (number > choices_.size()) {
+    fail(":choose: the last talk offered " + std::to_string(choices_.size()) +
+         (choices_.size() == 1 ? " choice" : " choices"));
+    return;
+  }
+  const std::string id = choices_[number - 1].id;
+  std::optional<HostResponse> response = exchange(eventRequest("OnChoiceSelect", {id}));
+  if (!response || showTalk(*response, "")) return;
+  showStatus(*response, "(no talk)");
 }
 
 void Session::setSender(const std::string& name) {
@@ -309,6 +448,14 @@ bool Session::showTalk(const HostResponse& response, const std::string& heading)
   std::string rendered = renderTalk(*talk, options_.style);
   if (options_.shiori3) rendered = withForeignCharacters(rendered);
   out_ << (rendered.empty() ? "(empty talk)\n" : rendered);
+  choices_ = talkChoices(*talk);
+  if (!choices_.empty()) {
+    std::string list = "(:choose";
+    for (std::size_t n = 0; n < choices_.size(); ++n) {
+      list += (n == 0 ? " " : ", ") + std::to_string(n + 1) + " " + choices_[n].title;
+    }
+    note(list + ")");
+  }
   return true;
 }
 

@@ -14,11 +14,13 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "host_protocol.h"
 #include "module_problems.h"
 #include "session_command.h"
 #include "talk_renderer.h"
+#include "think_watch.h"
 
 namespace zelka::host {
 
@@ -33,6 +35,14 @@ struct SessionOptions {
   bool shiori3 = false;          // speak SHIORI/3.0 (UTF-8) instead of 2.x
   // Prints what the ghost has learned (:learned); unset, the command says it is not available.
   std::function<void(std::ostream&)> showLearned;
+  // Unloads and loads the module again, so that it reads its knowledge files afresh (:reload);
+  // false with the error set when the load failed. Unset, :reload is not available.
+  std::function<bool(std::string& error)> reload;
+  // Asked before each line: true when a file of the vendor folder changed (--watch).
+  std::function<bool()> vendorChanged;
+  // Reads a line at a prompt in an interactive session (line editing); unset, the session
+  // prints the prompt and reads the input stream.
+  std::function<std::optional<std::string>(const std::string& prompt)> readLine;
 };
 
 enum class InputMode {
@@ -46,7 +56,8 @@ class Session {
 
   // Tells the module the ghost's name and, with boot on, raises OnBoot.
   void start();
-  // With boot on, raises OnClose. The caller unloads the module afterwards.
+  // Waits for a think pass still running (so that what it learns is saved whole), then, with
+  // boot on, raises OnClose. The caller unloads the module afterwards.
   void finish();
 
   // Runs the input to its end or to :quit. Answers the number of lines that failed
@@ -65,11 +76,22 @@ class Session {
   void sendSentence(const std::string& utf8);
   void sendEvent(const Command& command);
   void tick(unsigned long count);
+  // :wait: waits until no think pass runs, without letting a second pass.
+  void waitForThinking();
+  // Before a heard sentence or a second: waits for a running pass. Answers true when a pass
+  // has ended whose answer the next OnSecondChange brings (the late answer).
+  bool settleThinking();
   void touch(const std::string& part, unsigned long count);
   void sendWord(const std::string& script);
   void sendString(const std::string& id);
   void sendRaw(Input& input);
   void setSender(const std::string& name);
+  // :choose N: raises OnChoiceSelect with the ID of the N-th choice of the last talk shown.
+  void choose(unsigned long number);
+  // :reload and --watch: the module is unloaded (saving what it learned and its variables)
+  // and loaded again; the session keeps its sender, clock, mouse moves and transcript, and
+  // tells the module the ghost's name again, without a second OnBoot.
+  void reload(const std::string& why);
 
   // Sends a request and collects the problems it caused, to be shown before the next output
   // of the module's.
@@ -103,6 +125,11 @@ class Session {
   unsigned long seconds_ = 0;  // seconds passed, the first reference of OnSecondChange
   unsigned long moves_ = 0;    // mouse moves so far, for their coordinates
   Input* input_ = nullptr;     // the input being run, for error positions
+  // A heard sentence was answered 204 while its pass ran: until the pass's answer is
+  // collected, the session asks the module before each sentence and second.
+  std::vector<TalkChoice> choices_;  // of the last talk shown
+  bool thinkMayRun_ = false;
+  std::string lateSentence_;   // that sentence (UTF-8), named with its late answer
   int failures_ = 0;
   std::vector<ModuleProblem> pending_;  // caused by the last request, not shown yet
   int critical_ = 0;

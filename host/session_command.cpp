@@ -98,10 +98,12 @@ std::optional<Command> parseCommand(std::string_view line, std::string& error) {
   if (name == "sender") return needText(CommandKind::kSender, "a name");
   if (name == "raw") return noArguments(CommandKind::kRaw);
   if (name == "help") return noArguments(CommandKind::kHelp);
+  if (name == "wait") return noArguments(CommandKind::kWait);
+  if (name == "reload") return noArguments(CommandKind::kReload);
   if (name == "learned") return noArguments(CommandKind::kLearned);
   if (name == "quit") return noArguments(CommandKind::kQuit);
 
-  const bool known = name == "event" || name == "tick" || name == "touch";
+  const bool known = name == "event" || name == "tick" || name == "touch" || name == "choose";
   if (!known) {
     error = "unknown command :" + name + " (:help lists the commands)";
     return std::nullopt;
@@ -122,6 +124,15 @@ std::optional<Command> parseCommand(std::string_view line, std::string& error) {
     command.kind = CommandKind::kEvent;
     command.text = words[0];
     command.arguments.assign(words.begin() + 1, words.end());
+    return command;
+  }
+  if (name == "choose") {
+    if (words.size() != 1) {
+      error = ":choose needs the number of a choice";
+      return std::nullopt;
+    }
+    if (!readCount(words, 0, command.count, error)) return std::nullopt;
+    command.kind = CommandKind::kChoose;
     return command;
   }
   if (name == "tick") {
@@ -149,12 +160,16 @@ std::string commandHelp() {
          "Commands:\n"
          "  :event NAME [REF0 ... REF7]  raise an event with up to eight references\n"
          "                               (\"double quotes\" keep blanks in one reference)\n"
-         "  :tick [N]                    let N seconds pass (OnSecondChange), showing all talk\n"
+         "  :tick [N]                    let N seconds pass (OnSecondChange), showing all talk;\n"
+         "                               a think pass still running is waited for first\n"
+         "  :wait                        wait until the ghost has finished thinking\n"
          "  :touch PART [N]              move the mouse N times over a body part (OnMouseMove)\n"
          "  :word SCRIPT                 run a script and show its word (GET Word)\n"
          "  :string ID                   ask for a resource string (GET String)\n"
          "  :raw                         send a raw request typed up to an empty line\n"
          "  :sender NAME                 who speaks the plain lines (now and later)\n"
+         "  :choose N                    pick the N-th choice of the last talk (OnChoiceSelect)\n"
+         "  :reload                      read the knowledge files again (learning is kept)\n"
          "  :learned                     what the ghost has learned, as last saved to its files\n"
          "  :help                        this list\n"
          "  :quit                        close the ghost and save what it learned\n"

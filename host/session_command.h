@@ -16,6 +16,9 @@ enum class CommandKind {
   kSentence,  // a sentence heard from another character
   kEvent,     // :event NAME [REF0 ... REF7]
   kTick,      // :tick [N]
+  kWait,      // :wait
+  kReload,    // :reload
+  kChoose,    // :choose N
   kTouch,     // :touch PART [N]
   kWord,      // :word SCRIPT
   kString,    // :string ID
@@ -30,7 +33,7 @@ struct Command {
   CommandKind kind = CommandKind::kEmpty;
   std::string text;                    // sentence, event name, part, script, id or sender
   std::vector<std::string> arguments;  // event references
-  unsigned long count = 1;             // ticks or moves
+  unsigned long count = 1;             // ticks, moves or the choice
 };
 
 // Largest count :tick and :touch accept.

@@ -220,4 +220,29 @@ std::string renderTalk(std::string_view talk, const TalkStyle& style) {
   return writer.finish();
 }
 
+std::vector<TalkChoice> talkChoices(std::string_view talk) {
+  std::vector<TalkChoice> choices;
+  std::size_t i = 0;
+  while (i < talk.size()) {
+    if (shiftJisCharLength(talk, i) == 2) {
+      i += 2;
+      continue;
+    }
+    if (talk[i] != '\\' || i + 1 >= talk.size()) {
+      ++i;
+      continue;
+    }
+    if (talk[i + 1] != 'q' || i + 2 >= talk.size() || talk[i + 2] != '[') {
+      i += 2;  // another tag, or an escaped backslash or percent sign
+      continue;
+    }
+    i += 2;
+    const std::string argument = bracketArgument(talk, i);
+    const std::size_t comma = argument.find(',');
+    if (argument.empty() || comma == std::string::npos) continue;
+    choices.push_back({shiftJisToDisplay(argument.substr(0, comma)), argument.substr(comma + 1)});
+  }
+  return choices;
+}
+
 }  // namespace zelka::host

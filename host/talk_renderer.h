@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zelka::host {
 
@@ -19,6 +20,16 @@ struct TalkStyle {
 
 // The rendered talk; every line ends with a line feed. Empty talk renders as empty text.
 std::string renderTalk(std::string_view talk, const TalkStyle& style);
+
+// A choice the talk offers (\q[title,ID]): its title for display (UTF-8) and the ID a host
+// sends back with OnChoiceSelect (Shift_JIS as written).
+struct TalkChoice {
+  std::string title;
+  std::string id;
+};
+
+// The choices of a talk, in order.
+std::vector<TalkChoice> talkChoices(std::string_view talk);
 
 // Dims text for display when colour is on.
 std::string dimmed(const std::string& text, bool color);

@@ -1,7 +1,7 @@
 // zelka-host: a command-line host for the module. With a terminal on stdin it opens an
 // interactive session; --play runs a session from a file and prints its transcript; pipe
-// mode (--pipe, and the default when the input is not a terminal) speaks raw protocol text on
-// stdin and stdout. The author tools scramble, unscramble, check and render work on files
+// mode (--pipe, and the default for redirected input that begins with a request line) speaks
+// raw protocol text on stdin and stdout. The author tools scramble, unscramble, check and render work on files
 // only.
 //
 // Sessions and pipe mode print what the module reports went wrong (module_problems.h): after
@@ -25,6 +25,7 @@
 #include "knowledge_tools.h"
 #include "learned_graph.h"
 #include "learned_report.h"
+#include "line_editor.h"
 #include "module_client.h"
 #include "module_problems.h"
 #include "pipe_session.h"
@@ -34,6 +35,7 @@
 #include "store_census.h"
 #include "talk_renderer.h"
 #include "terminal_text.h"
+#include "vendor_watch.h"
 
 namespace {
 
@@ -41,7 +43,8 @@ using namespace zelka::host;
 
 void printUsage(std::ostream& out) {
   out << "usage: zelka-host [options] GHOST_DIR          a session (interactive on a terminal,\n"
-         "                                               pipe mode when stdin is redirected)\n"
+         "                                               pipe mode when stdin is redirected\n"
+         "                                               and begins with a request line)\n"
          "       zelka-host --play FILE [options] GHOST_DIR   play a session file, print its transcript\n"
          "       zelka-host --pipe [--module PATH] GHOST_DIR  raw requests in, raw responses out\n"
          "       zelka-host scramble IN.tlk OUT.tlc      write the complemented form of a knowledge file\n"
@@ -68,6 +71,13 @@ void printUsage(std::ostream& out) {
          "  --raw              print responses exactly as received\n"
          "  --no-boot          neither OnBoot at the start nor OnClose at the end\n"
          "  --comments         print the play file's # comments in the transcript\n"
+         "  --seed N           seed the ghost's random choices with N (0 to 4294967295): the same\n"
+         "                     play file with the same seed gives the same transcript\n"
+         "  --first-think-wait end|later|MS  how long a heard sentence waits for the ghost's\n"
+         "                     thought before the answer is left to a later second (default\n"
+         "                     500 ms; end with --seed)\n"
+         "  --watch            read the knowledge files again (as :reload does) when a file in\n"
+         "                     the vendor folder has changed, checked before each line\n"
          "  --stats            print the size of the learned stores before loading and after\n"
          "                     unloading\n"
          "  --color, --no-color  dim tags and notes (default: when stdout is a terminal)\n"
@@ -85,6 +95,9 @@ struct Arguments {
   bool pipe = false;
   bool interactive = false;
   bool stats = false;
+  bool watch = false;
+  std::optional<std::string> seed;            // --seed: ZELKA_RANDOM_SEED for the module
+  std::optional<std::string> firstThinkWait;  // --first-think-wait: ZELKA_FIRST_THINK_WAIT
   std::string names;
   int color = -1;  // -1: decide by the terminal
   SessionOptions session;
@@ -121,10 +134,48 @@ bool ghostDirectoryUsable(std::string& directory) {
   return true;
 }
 
+std::string vendorDirectoryOf(const std::string& ghostDirectory) {
+  zelka::ZelkaConfig config(zelka::toWide(ghostDirectory));
+  return ghostDirectory + zelka::toNarrow(config.directory(u"Directory", u"vender"));
+}
+
 std::string learningDirectoryOf(const std::string& ghostDirectory) {
   zelka::ZelkaConfig config(zelka::pathToWide(ghostDirectory).value_or(std::u16string()));
   return ghostDirectory +
          zelka::pathFromWide(config.directory(u"Directory", u"learning")).value_or(std::string());
+}
+
+// Hands --seed and --first-think-wait to the module through the environment it reads at load
+// (the reflex events run inside the load, so a request after it would come too late). A seed
+// alone also makes every heard sentence wait for its pass ("end"), so that no answer depends
+// on the machine's speed. False, reported, for a value the module would ignore.
+bool handOverRepeatability(const Arguments& args) {
+  if (args.seed) {
+    const std::string& seed = *args.seed;
+    if (seed.empty() || seed.size() > 10 || seed.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoull(seed) > 0xFFFFFFFFULL) {
+      std::cerr << "zelka-host: --seed needs a number from 0 to 4294967295, not '" << seed
+                << "'\n";
+      return false;
+    }
+    setenv("ZELKA_RANDOM_SEED", seed.c_str(), 1);
+  }
+  std::optional<std::string> wait = args.firstThinkWait;
+  if (!wait && args.seed) wait = "end";
+  if (wait) {
+    const bool known = *wait == "end" || *wait == "later" ||
+                       (!wait->empty() && wait->size() <= 5 &&
+                        wait->find_first_not_of("0123456789") == std::string::npos &&
+                        std::stoul(*wait) <= 60000);
+    if (!known) {
+      std::cerr << "zelka-host: --first-think-wait takes end, later or milliseconds up to "
+                   "60000, not '"
+                << *wait << "'\n";
+      return false;
+    }
+    setenv("ZELKA_FIRST_THINK_WAIT", wait->c_str(), 1);
+  }
+  return true;
 }
 
 // An interrupt ends the session the ordinary way (the read returns), so the ghost is
@@ -197,6 +248,13 @@ int runSession(Arguments& args, bool interactive) {
   }
   // The load created missing stores and imported waiting dictionaries, and saved both.
   const LearnedStores loaded = countLearnedStores(learning);
+  std::unique_ptr<LineEditor> editor;
+  if (interactive && isatty(STDIN_FILENO) != 0) {
+    editor = std::make_unique<LineEditor>(defaultHistoryFile());
+    args.session.readLine = [&editor](const std::string& prompt) {
+      return editor->readLine(prompt);
+    };
+  }
   if (interactive) {
     catchInterrupt();
     std::cout << "zelka-host: " << style.mainName << " is loaded from " << args.ghostDirectory
@@ -207,6 +265,17 @@ int runSession(Arguments& args, bool interactive) {
   args.session.showLearned = [learning, name = style.mainName](std::ostream& out) {
     printSavedLearned(learning, name, out);
   };
+  args.session.reload = [&module, &args](std::string& error) {
+    module.unload();
+    if (module.load(args.ghostDirectory)) return true;
+    error = module.error() + "; the ghost stays unloaded until a :reload succeeds";
+    return false;
+  };
+  if (args.watch) {
+    // Watched from after the load: the load itself may set imported dictionaries aside.
+    auto watch = std::make_shared<VendorWatch>(vendorDirectoryOf(args.ghostDirectory));
+    args.session.vendorChanged = [watch] { return watch->changed(); };
+  }
   Session session(sender(module), std::cout, std::cerr, args.session);
   session.reportProblems();  // of the load: files refused, stores kept aside
   session.start();
@@ -234,7 +303,7 @@ int runSession(Arguments& args, bool interactive) {
   return notSaved;
 }
 
-int runPipe(const Arguments& args) {
+int runPipe(const Arguments& args, std::istream& in) {
   ModuleClient module;
   if (!module.open(args.modulePath)) {
     std::cerr << "zelka-host: " << module.error() << "\n";
@@ -244,7 +313,7 @@ int runPipe(const Arguments& args) {
   // Standard output carries exactly the responses to the requests read: the problems are
   // asked for only after the load and after the unload, and go to the error stream.
   int critical = printProblems(takeProblems(sender(module)), std::cerr, "zelka: ");
-  runPipeSession(std::cin, std::cout, std::cerr, sender(module));
+  runPipeSession(in, std::cout, std::cerr, sender(module));
   module.unload();
   critical += printProblems(takeProblems(sender(module)), std::cerr, "zelka: ");
   module.close();
@@ -348,6 +417,8 @@ int main(int argc, char** argv) {
       args.session.boot = false;
     } else if (arg == "--comments") {
       args.session.showComments = true;
+    } else if (arg == "--watch") {
+      args.watch = true;
     } else if (arg == "--stats") {
       args.stats = true;
     } else if (arg == "--color") {
@@ -365,6 +436,10 @@ int main(int argc, char** argv) {
         return 2;
       }
       args.session.shiori3 = version == "3.0";
+    } else if (arg == "--seed" && hasValue) {
+      args.seed = argv[++i];
+    } else if (arg == "--first-think-wait" && hasValue) {
+      args.firstThinkWait = argv[++i];
     } else if (arg == "--sender" && hasValue) {
       args.session.sender = argv[++i];
     } else if (arg == "--names" && hasValue) {
@@ -402,11 +477,25 @@ int main(int argc, char** argv) {
     return 2;
   }
   adoptPathEncoding(args.ghostDirectory);
+  if (!handOverRepeatability(args)) return 2;
   if (!ghostDirectoryUsable(args.ghostDirectory)) return 1;
   if (args.modulePath.empty()) args.modulePath = executableDirectory() + "zelka.so";
 
   if (!args.playFile.empty()) return runSession(args, false);
   const bool interactive = args.interactive || (!args.pipe && isatty(STDIN_FILENO) != 0);
   if (interactive) return runSession(args, true);
-  return runPipe(args);
+  if (args.pipe) return runPipe(args, std::cin);
+  // Redirected input without --pipe: protocol requests are still served as before, but lines
+  // meant for a session get a message instead of a 500 for each.
+  std::string firstLine;
+  if (!readFirstLine(std::cin, firstLine) || looksLikeRequestLine(firstLine)) {
+    PrefixedInput input(firstLine, std::cin);
+    return runPipe(args, input.stream());
+  }
+  std::cerr << "zelka-host: the input is not a terminal and does not begin with a protocol "
+               "request line (such as GET Sentence SHIORI/2.2).\n"
+               "  To run its lines as a session (sentences and :commands), use --play -\n"
+               "  To send raw protocol requests, use --pipe\n"
+               "  For a prompting session anyway, use --interactive\n";
+  return 2;
 }

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
 needed=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev libpugixml-dev libexpat1-dev
-  libxml2-utils libgraphviz-dev fonts-ipafont-gothic "$@")
+  libxml2-utils libgraphviz-dev libedit-dev fonts-ipafont-gothic "$@")
 missing=()
 for p in "${needed[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

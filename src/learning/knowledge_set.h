@@ -66,6 +66,7 @@ class KnowledgeSet {
   bool snapshotChanged(std::vector<StoreSnapshot>& out) const;
   void markSaved(const StoreSnapshot& written);
   std::int32_t randomUpTo(std::uint32_t n);   // 0 for n = 0, else 1..n
+  void seedRandom(std::uint32_t seed) { random_.seed(seed); }
 
   BindNetworkStore& bindNetwork() { return bind_; }
   WordIndexStore& wordIndex() { return index_; }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "learning/knowledge_set.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/path_text.h"
@@ -152,6 +153,13 @@ bool Brain::loadReflexStage(std::string_view venderPath) {
   variablesRestored_ = false;
 
   if (!learning_.start(moduleDirectoryWide_)) return false;
+
+  // A host that wants a repeatable session seeds both generators before anything draws.
+  tuning_ = readSessionTuning();
+  if (tuning_.randomSeed) {
+    random_.seed(*tuning_.randomSeed);
+    if (KnowledgeSet* set = learning_.knowledgeSet()) set->seedRandom(*tuning_.randomSeed);
+  }
 
   std::u16string defaultToken = toWide(eventRename("OnZelkaFreeTalk"));
   const std::string vender(venderPath);

@@ -38,6 +38,7 @@
 #include "shiori/autosave.h"
 #include "shiori/diagnostic_log.h"
 #include "shiori/event_conversion.h"
+#include "shiori/session_tuning.h"
 #include "util/changed_files.h"
 #include "util/mt19937.h"
 #include "util/problem_list.h"
@@ -89,6 +90,8 @@ class Brain {
   ScriptEngine& scriptEngine() { return script_; }
   LearningEngine& learningEngine() { return learning_; }
   Mt19937& scriptRandom() { return random_; }
+  // What the host set in the environment for this session, read at each start.
+  const SessionTuning& sessionTuning() const { return tuning_; }
 
   // Periodic saving of what was learned, counted in OnSecondChange events.
   Autosave& autosave() { return autosave_; }
@@ -123,6 +126,7 @@ class Brain {
   std::string venderPath_;
   std::string learningPath_;
   FileTimeMap knowledgeFileTimes_;
+  SessionTuning tuning_;
 
   // Script language state, declared before the engine that refers to it.
   FormulaEvaluator evaluator_;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/text_codec.h"
+#include "script/think_codes.h"
 #include "shiori/shiori_server.h"
 #include "util/text.h"
 
@@ -15,7 +16,8 @@ namespace {
 constexpr std::string_view kNameSeparator = "\x81\x41";
 
 enum class Handler {
-  OwnerGhostName, Version, Status, Word, Sentence, OtherGhostNames, String, Problems
+  OwnerGhostName, Version, Status, Word, Sentence, OtherGhostNames, String, Problems,
+  ThinkState
 };
 
 struct DispatchRow {
@@ -36,6 +38,8 @@ const DispatchRow kDispatchTable[] = {
     {"GET String", {"SHIORI/2.5"}, Handler::String},
     // An extension for hosts that show the author what went wrong (zelka-host does).
     {"GET Problems", {"SHIORI/2.0"}, Handler::Problems},
+    // zelka's own request, for hosts that must not depend on how fast a think pass is.
+    {"GET Think", {"SHIORI/2.0"}, Handler::ThinkState},
 };
 
 // A problem's text as one header value: no line break or tab of its own.
@@ -79,6 +83,7 @@ bool ShioriServer::dispatch() {
       case Handler::OtherGhostNames: return otherGhostNamesHandler();
       case Handler::String: return stringResourceHandler();
       case Handler::Problems: return problemsHandler();
+      case Handler::ThinkState: return thinkStateHandler();
     }
   }
   beginResponse();
@@ -121,6 +126,18 @@ bool ShioriServer::statusHandler() {
   beginResponse();
   setStatus(200);
   message_.set("Status:", text);
+  return true;
+}
+
+bool ShioriServer::thinkStateHandler() {
+  // Only the phase is read: it is an atomic, and a running pass is left alone. The answer
+  // travels in the Status header, one of the lines every response may carry.
+  const int phase = learningEngine().thinkPhase();
+  beginResponse();
+  setStatus(200);
+  message_.set("Status:", phase == kThinkRunning    ? "running"
+                         : phase == kThinkFinished ? "finished"
+                                                   : "ready");
   return true;
 }
 

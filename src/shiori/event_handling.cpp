@@ -16,7 +16,7 @@
 // at output there is no telling it from the ghost's own tags. The think pass gets the text as
 // heard, and the "To:" header the sender's name as sent.
 #include <cstdint>
-#include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,7 +38,6 @@ constexpr std::string_view kFullWidthOpen = "\x81\x69";
 constexpr std::string_view kFullWidthClose = "\x81\x6A";
 
 constexpr int kReferenceHeaders = 8;
-constexpr int kFirstThinkWaitMs = 500;
 
 // A variable as the event handling reads it: one enclosing pair of double quotes removed;
 // a missing variable reads as empty.
@@ -266,11 +265,19 @@ bool ShioriServer::handleHeardSentence() {
   const std::u16string sender = toWide(undoubleBackslashes(unwrapPair(vars, "__Sender")));
   const std::u16string security =
       toWide(undoubleBackslashes(unwrapPair(vars, "__Security_level")));
-  learning.startThinking(sender, security, toWide(sentence), kFirstThinkWaitMs);
+  // The host may have asked for a wait that does not depend on how fast the pass is: until it
+  // ends (always answered at once) or none (always answered by the next OnSecondChange).
+  const int firstWait = sessionTuning().firstThinkWaitMs;
+  const bool answerLater = firstWait == SessionTuning::kAnswerLater;
+  const int waitMs = firstWait == SessionTuning::kWaitForEnd ? std::numeric_limits<int>::max()
+                     : answerLater                           ? 0
+                                                             : firstWait;
+  learning.startThinking(sender, security, toWide(sentence), waitMs);
 
   // The phase is read once: a pass that ends right after this read is collected by the next
-  // OnSecondChange, never answered twice.
-  int phase = learning.thinkPhase();
+  // OnSecondChange, never answered twice. Answering later, the pass counts as running here
+  // whether or not it has ended.
+  int phase = answerLater ? kThinkRunning : learning.thinkPhase();
   if (phase != kThinkRunning) phase = learning.acceptThinking(kThinkReady);
   vars.setVariableUnsigned("__Think_accept", static_cast<std::uint32_t>(phase));
   vars.setVariableUnsigned("__Think_state", static_cast<std::uint32_t>(learning.thinkResult()));

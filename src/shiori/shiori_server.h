@@ -74,6 +74,10 @@ class ShioriServer : public ShioriProtocol, public Brain {
   // after unload until the next load, so a host can ask after unloading too.
   bool problemsHandler();
   bool isProblemsRequest() const;
+  // GET Think: whether a think pass is running ("Status: running"), has ended with its answer
+  // still to be collected by an OnSecondChange ("finished") or neither ("ready"). Hosts that
+  // play the clock themselves ask it before they let a second pass.
+  bool thinkStateHandler();
   void buildFailureResponse();
   // GET Version of a 2.x version, answered in 3.0 form when the configuration asks for it.
   bool isVersionRequestToAnswerIn3() const;

@@ -254,3 +254,37 @@ TEST(InteractiveSessionTest, EndOfInputInsideRawIsReported) {
 
 }  // namespace
 }  // namespace zelka
+
+namespace zelka {
+namespace {
+
+// The choices of the last talk are listed after it; :choose raises OnChoiceSelect with the
+// chosen one's ID (Shift_JIS as the talk wrote it) and refuses a number the talk did not offer.
+TEST(PlaySessionTest, ChooseSendsTheIdOfTheLastTalksChoice) {
+  HostGhost g;
+  g.ghost.write("vender/menu.tlk",
+                testing::sjis("[ZELKA KNOWLEDGE 2.0]\n"
+                              "{\ntoken: OnMenu\nscript: どれ？\\n\\q[はい,yes]\\q[表\\],x,表/y]\\_q\n}\n"
+                              "{\ntoken: OnChoiceSelect\nscript: 選んだ=%ref0\n}\n"));
+  HostResult run = play(g, ":choose 1\n:event OnMenu\n:choose 3\n:choose 2\n:choose 1\n",
+                        "--no-boot");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out,
+            "> :choose 1\n"
+            "> :event OnMenu\n"
+            "エミリ: どれ？\n"
+            "        [はい][表]]\\_q\n"
+            "(:choose 1 はい, 2 表])\n"
+            "> :choose 3\n"
+            "> :choose 2\n"
+            "エミリ: 選んだ=x,表/y\n"
+            "> :choose 1\n");
+  EXPECT_EQ(run.err,
+            "session.play:1: :choose: the last talk offered no choice\n"
+            "session.play:3: :choose: the last talk offered 2 choices\n"
+            "session.play:5: :choose: the last talk offered no choice\n"
+            "zelka-host: 3 lines of session.play failed\n");
+}
+
+}  // namespace
+}  // namespace zelka

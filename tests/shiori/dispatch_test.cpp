@@ -87,6 +87,7 @@ TEST_F(ServerTest, EveryCommandAnswersOnlyItsListedVersions) {
       {"NOTIFY OwnerGhostName", "Ghost: g\r\n", {"SHIORI/2.3"}, "200 OK"},
       {"NOTIFY OtherGhostName", "", {"SHIORI/2.3"}, "200 OK"},
       {"GET String", "ID: none\r\n", {"SHIORI/2.5"}, "204 No Content"},
+      {"GET Think", "", {"SHIORI/2.0"}, "200 OK"},
       {"GET Unknown", "", {}, ""},
       {"get version", "", {}, ""},
   };

@@ -5,12 +5,14 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/text_codec.h"
 #include "shiori/ghost_fixture.h"
+#include "shiori/session_tuning.h"
 #include "shiori/shiori_server.h"
 
 namespace zelka {
@@ -500,6 +502,89 @@ TEST_F(EventHandlingThinkTest, LongPassIsAnsweredByALaterSecond) {
   EXPECT_EQ(value("__Think_state"), "1");
   EXPECT_FALSE(server->eventContext().segments.empty());
   EXPECT_EQ(second(), kNoContent);
+}
+
+// An environment variable set for the test's own loads, removed afterwards.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    setenv(name, value, 1);
+  }
+  ~ScopedEnvironment() { unsetenv(name_); }
+
+ private:
+  const char* name_;
+};
+
+// The waits a host can choose so that no answer depends on the machine's speed; GET Think
+// tells it whether a pass still runs.
+TEST_F(EventHandlingThinkTest, FirstThinkWaitFromTheEnvironmentFixesWhenTheAnswerComes) {
+  GhostSettings settings;
+  settings.thinkWait = "100000";
+  {
+    ScopedEnvironment wait("ZELKA_FIRST_THINK_WAIT", "end");
+    start(settings);
+    // Long enough to outlive the usual 500 ms on a slow machine, answered at once all the same.
+    EXPECT_EQ(talkOf(sentence(longSentence(4 * 1024))), "heard=1.");
+    EXPECT_EQ(talkOf(send("GET Think SHIORI/2.0\r\n\r\n")), "200 OK");
+    EXPECT_NE(send("GET Think SHIORI/2.0\r\n\r\n").find("\r\nStatus: ready\r\n"),
+              std::string::npos);
+  }
+  {
+    ScopedEnvironment wait("ZELKA_FIRST_THINK_WAIT", "later");
+    start(settings);
+    // However short the pass, the answer is left to the next second.
+    EXPECT_EQ(sentence("hi"), kNoContent);
+    EXPECT_EQ(value("__Think_accept"), "0");
+    std::string state;
+    for (int i = 0; i < 6000; ++i) {
+      state = send("GET Think SHIORI/2.0\r\n\r\n");
+      if (state.find("Status: running") == std::string::npos) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(state, "SHIORI/2.6 200 OK\r\nStatus: finished\r\nCharset: Shift_JIS\r\n\r\n");
+    EXPECT_EQ(talkOf(second()), "heard=1.");
+    EXPECT_EQ(second(), kNoContent);
+  }
+}
+
+// The same seed gives the same draws in a fresh load; without it the clock seeds as before.
+TEST_F(EventHandlingTest, RandomSeedFromTheEnvironmentRepeatsTheDraws) {
+  const std::string draw = "GET Word SHIORI/2.0\r\nType: %rand[1000000]-%rand[1000000]\r\n\r\n";
+  std::string first;
+  {
+    ScopedEnvironment seed("ZELKA_RANDOM_SEED", "4294967295");
+    start();
+    first = send(draw);
+    start();
+    EXPECT_EQ(send(draw), first);
+  }
+  ScopedEnvironment seed("ZELKA_RANDOM_SEED", "7");
+  start();
+  EXPECT_NE(send(draw), first);
+}
+
+TEST(SessionTuningTest, ValuesOutsideTheirRangeAreIgnored) {
+  struct Row {
+    std::optional<std::string_view> seed, wait;
+    std::optional<std::uint32_t> expectedSeed;
+    int expectedWait;
+  };
+  const Row rows[] = {
+      {std::nullopt, std::nullopt, std::nullopt, 500},
+      {"0", "0", 0u, 0},
+      {"4294967295", "60000", 4294967295u, 60000},
+      {"4294967296", "60001", std::nullopt, 500},
+      {"-1", "+5", std::nullopt, 500},
+      {" 7", "end ", std::nullopt, 500},
+      {"12x", "later", std::nullopt, SessionTuning::kAnswerLater},
+      {"", "end", std::nullopt, SessionTuning::kWaitForEnd},
+  };
+  for (const Row& row : rows) {
+    const SessionTuning tuning = parseSessionTuning(row.seed, row.wait);
+    EXPECT_EQ(tuning.randomSeed, row.expectedSeed) << row.seed.value_or("(unset)");
+    EXPECT_EQ(tuning.firstThinkWaitMs, row.expectedWait) << row.wait.value_or("(unset)");
+  }
 }
 
 TEST_F(EventHandlingThinkTest, MegabyteSentenceIsCutOffByTheThinkWait) {
