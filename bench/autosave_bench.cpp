@@ -63,7 +63,7 @@ class LargeGhost {
     request_ = reinterpret_cast<void* (*)(void*, long*)>(dlsym(handle_, "request"));
     unload_ = reinterpret_cast<int (*)()>(dlsym(handle_, "unload"));
     if (load == nullptr || request_ == nullptr || unload_ == nullptr) return;
-    loaded_ = load(bench::ModuleSession::mallocCopy(directory_),
+    loaded_ = load(::zelka::testing::mallocCopy(directory_),
                    static_cast<long>(directory_.size())) == 1;
   }
   ~LargeGhost() {
@@ -79,7 +79,7 @@ class LargeGhost {
     long length = static_cast<long>(text.size());
     const double cpuStart = threadCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    void* response = request_(bench::ModuleSession::mallocCopy(text), &length);
+    void* response = request_(::zelka::testing::mallocCopy(text), &length);
     const auto end = std::chrono::steady_clock::now();
     if (cpuSeconds != nullptr) *cpuSeconds = threadCpuSeconds() - cpuStart;
     std::free(response);

@@ -18,6 +18,7 @@
 
 #include "platform/text_codec.h"
 #include "store_fixture.h"
+#include "support/host_block.h"
 
 namespace {
 
@@ -25,12 +26,6 @@ double peakResidentMb() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return static_cast<double>(usage.ru_maxrss) / 1024.0;  // Linux reports kilobytes
-}
-
-void* mallocCopy(const std::string& text) {
-  void* block = std::malloc(text.size() + 1);
-  std::memcpy(block, text.c_str(), text.size() + 1);
-  return block;
 }
 
 // Processor time (user and system) spent so far by this process or by its waited-for children.
@@ -81,7 +76,7 @@ void BM_ModuleLoadUnloadLargeStore(benchmark::State& state) {
     auto unload = reinterpret_cast<int (*)()>(dlsym(handle, "unload"));
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
     auto start = std::chrono::steady_clock::now();
-    int loaded = load(mallocCopy(directory), static_cast<long>(directory.size()));
+    int loaded = load(zelka::testing::mallocCopy(directory), static_cast<long>(directory.size()));
     auto middle = std::chrono::steady_clock::now();
     loadCpu += cpuSeconds(RUSAGE_SELF) - cpuBefore;
     unload();

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/host_block.h"
+
 namespace zelka::bench {
 
 // Paths relative to the ghost directory and their contents.
@@ -53,7 +55,7 @@ class ModuleSession {
     request_ = reinterpret_cast<void* (*)(void*, long*)>(dlsym(handle_, "request"));
     unload_ = reinterpret_cast<int (*)()>(dlsym(handle_, "unload"));
     if (load == nullptr || request_ == nullptr || unload_ == nullptr) return;
-    loaded_ = load(mallocCopy(dir_), static_cast<long>(dir_.size())) == 1;
+    loaded_ = load(zelka::testing::mallocCopy(dir_), static_cast<long>(dir_.size())) == 1;
   }
   ~ModuleSession() {
     if (unload_ != nullptr) unload_();
@@ -70,7 +72,7 @@ class ModuleSession {
   ModuleResponse request(const std::string& text) {
     ModuleResponse out;
     long len = static_cast<long>(text.size());
-    void* block = request_(mallocCopy(text), &len);
+    void* block = request_(zelka::testing::mallocCopy(text), &len);
     if (block == nullptr || len < 0) {
       std::free(block);
       return out;
@@ -83,12 +85,6 @@ class ModuleSession {
     return out;
   }
   std::string roundTrip(const std::string& text) { return request(text).text; }
-
-  static void* mallocCopy(const std::string& text) {
-    void* block = std::malloc(text.size() + 1);
-    std::memcpy(block, text.c_str(), text.size() + 1);
-    return block;
-  }
 
  private:
   std::string dir_;

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "xml/xml_test_support.h"
+#include "support/temp_dir.h"
 
 namespace zelka {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/text_codec.h"
-#include "xml/xml_test_support.h"
+#include "support/temp_dir.h"
 
 namespace zelka {
 namespace {
@@ -23,7 +23,7 @@ void writeConfig(const TempDir& dir, const std::u16string& body) {
 }
 
 std::u16string directoryOf(const TempDir& dir) {
-  return std::u16string(dir.path().begin(), dir.path().end());
+  return dir.wide("");
 }
 
 std::set<std::string> filesIn(const TempDir& dir) {

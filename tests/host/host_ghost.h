@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "platform/temp_dir.h"
+#include "support/temp_dir.h"
 #include "platform/text_codec.h"
-#include "shiori/ghost_fixture.h"
+#include "support/ghost_fixture.h"
 
 namespace zelka::testing {
 

@@ -95,7 +95,7 @@ TEST_F(LearnedTest, ReportsCategoriesConceptsExpressionsAndVariablesWithoutWriti
 
 TEST_F(LearnedTest, SinceASnapshotShowsNewWordsConceptsLinksAndStrengthenedExpressions) {
   ASSERT_EQ(play(":quit\n").status, 0);
-  const std::string snapshot = g.work.path() + "/before.snapshot";
+  const std::string snapshot = g.work.file("before.snapshot");
   HostResult saved = host("learned --save-snapshot " + quoted(snapshot) + " " + quoted(g.dir()));
   ASSERT_EQ(saved.status, 0) << saved.err;
   EXPECT_EQ(readWholeFile(snapshot).rfind("zelka learned snapshot 1\n", 0), 0u);
@@ -159,7 +159,7 @@ TEST_F(LearnedTest, FindsALearningDirectoryNamedInJapaneseBesideAUtf8GhostDirect
 TEST_F(LearnedTest, GraphIsAnSvgNamingTheChosenNodes) {
   ASSERT_EQ(play("りんご\n:tick 2\n:quit\n").status, 0);
   const auto before = filesOf(g.dir());
-  const std::string svg = g.work.path() + "/learned.svg";
+  const std::string svg = g.work.file("learned.svg");
 
   HostResult all = host("graph " + quoted(g.dir()) + " -o " + quoted(svg));
   ASSERT_EQ(all.status, 0) << all.err;

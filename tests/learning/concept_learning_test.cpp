@@ -10,7 +10,8 @@
 #include "config/zelka_config.h"
 #include "learning/knowledge_set.h"
 #include "platform/text_codec.h"
-#include "stores/store_test_support.h"
+#include "support/temp_dir.h"
+#include "support/xmllint.h"
 
 namespace zelka {
 namespace {

@@ -12,7 +12,8 @@
 #include "learning/knowledge_set.h"
 #include "learning/pending_imports.h"
 #include "platform/text_codec.h"
-#include "stores/store_test_support.h"
+#include "support/temp_dir.h"
+#include "support/xmllint.h"
 #include "util/problem_list.h"
 
 namespace zelka {

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "config/zelka_config.h"
-#include "stores/store_test_support.h"
+#include "support/temp_dir.h"
+#include "support/xmllint.h"
 
 namespace zelka {
 namespace {
@@ -104,7 +105,7 @@ TEST(KnowledgeSetTest, ModuleDirectoryAndLearningValueAreGluedTogether) {
   ZelkaConfig config;
   ASSERT_TRUE(config.read(moduleDir(dir)));
   // No separator after the module directory's last component.
-  std::u16string glued = dir.file("mod");
+  std::u16string glued = dir.wide("mod");
   KnowledgeSet set;
   ASSERT_TRUE(set.load(glued, &config));
   EXPECT_TRUE(fs::is_regular_file(dir / "modlearn" / "bind.xml"));
@@ -125,7 +126,7 @@ TEST(KnowledgeSetTest, UnrepresentablePathCreatesNoStrayDirectory) {
   ZelkaConfig config;
   ASSERT_TRUE(config.read(moduleDir(dir)));
   KnowledgeSet set;
-  EXPECT_FALSE(set.load(dir.file("x") + u"\U0001F600/", &config));
+  EXPECT_FALSE(set.load(dir.wide("x") + u"\U0001F600/", &config));
   EXPECT_EQ(set.thinking().thinkWait(), 5);
   for (const auto& entry : fs::directory_iterator(dir.path())) {
     EXPECT_EQ(entry.path().filename(), "zelkaconf.xml");

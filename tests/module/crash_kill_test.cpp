@@ -32,7 +32,7 @@
 #include <thread>
 #include <vector>
 
-#include "shiori/ghost_fixture.h"
+#include "support/ghost_fixture.h"
 #include "shiori/shiori_server.h"
 
 namespace zelka {

@@ -15,8 +15,9 @@
 #include <string>
 
 #include "module/mapped_module.h"
-#include "shiori/ghost_fixture.h"
-#include "stores/store_test_support.h"
+#include "support/ghost_fixture.h"
+#include "support/temp_dir.h"
+#include "support/xmllint.h"
 
 namespace zelka {
 namespace {

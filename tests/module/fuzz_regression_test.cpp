@@ -20,7 +20,8 @@
 #include "learning/learning_engine.h"
 #include "platform/text_codec.h"
 #include "script_fixture.h"
-#include "shiori/ghost_fixture.h"
+#include "support/ghost_fixture.h"
+#include "support/xmllint.h"
 #include "xml/xml_document.h"
 
 namespace zelka {
@@ -48,11 +49,6 @@ std::vector<Input> inputsOf(const std::string& target) {
   std::sort(inputs.begin(), inputs.end(),
             [](const Input& a, const Input& b) { return a.name < b.name; });
   return inputs;
-}
-
-bool xmllintAccepts(const std::string& file) {
-  const std::string command = "xmllint --noout '" + file + "' >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
 }
 
 const std::string kStoreConfig =
@@ -103,7 +99,7 @@ TEST(FuzzRegressionTest, StoreFilesAreSavedAsDocumentsEveryReaderAccepts) {
       }
       for (const char* store : kStores) {
         const std::string file = ghost.path(std::string("_learning/") + store);
-        EXPECT_TRUE(xmllintAccepts(file)) << store;
+        EXPECT_TRUE(testing::wellFormed(file)) << store;
         XmlDocument reread;
         EXPECT_EQ(reread.open(toWide(file), u"Shift_JIS", BrokenFilePolicy::Fail),
                   XmlOpenResult::Loaded)
@@ -137,7 +133,7 @@ TEST(FuzzRegressionTest, AssociationArgumentsAreAnswered) {
   }
   engine.shutdown();
   for (const char* store : kStores) {
-    EXPECT_TRUE(xmllintAccepts(ghost.path(std::string("_learning/") + store))) << store;
+    EXPECT_TRUE(testing::wellFormed(ghost.path(std::string("_learning/") + store))) << store;
   }
 }
 
@@ -196,7 +192,7 @@ TEST(FuzzRegressionTest, OddDeclarationsAreSetAsideOrWrittenBackWellFormed) {
     ASSERT_TRUE(document.save());
     const std::string saved = ghost.read("doc.xml");
     EXPECT_EQ(saved.substr(0, saved.find('\n')), c.expected);
-    EXPECT_TRUE(xmllintAccepts(file));
+    EXPECT_TRUE(testing::wellFormed(file));
   }
 }
 

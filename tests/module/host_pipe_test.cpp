@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "shiori/ghost_fixture.h"
+#include "support/ghost_fixture.h"
 
 namespace zelka {
 namespace {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/host_block.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -16,14 +18,6 @@
 namespace zelka::testing {
 
 inline const std::string kModulePath = std::string(ZELKA_BINARY_DIR) + "/zelka.so";
-
-// A malloc'd, zero-terminated copy of the text, as a host hands a block over.
-inline void* mallocCopy(std::string_view text) {
-  void* block = std::malloc(text.size() + 1);
-  std::memcpy(block, text.data(), text.size());
-  static_cast<char*>(block)[text.size()] = '\0';
-  return block;
-}
 
 class MappedModule {
  public:

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "module/mapped_module.h"
-#include "shiori/ghost_fixture.h"
+#include "support/ghost_fixture.h"
 
 namespace zelka {
 namespace {

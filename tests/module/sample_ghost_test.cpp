@@ -27,7 +27,7 @@
 #include "module/mapped_module.h"
 #include "platform/text_codec.h"
 #include "script/knowledge_file.h"
-#include "shiori/ghost_fixture.h"
+#include "support/ghost_fixture.h"
 #include "support/guide_blocks.h"
 
 namespace zelka {

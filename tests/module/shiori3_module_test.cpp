@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "module/mapped_module.h"
-#include "shiori/ghost_fixture.h"
+#include "support/ghost_fixture.h"
 
 namespace zelka {
 namespace {

@@ -9,7 +9,7 @@
 #include <regex>
 
 #include "platform/path_text.h"
-#include "platform/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace zelka {
 namespace {
@@ -52,7 +52,7 @@ TEST(FileSystem, ListDirectoryMatchesPatternsCaseInsensitively) {
       {"*.mem", {}},
   };
   for (const Case& c : cases) {
-    auto entries = listDirectory(dir.path(), c.pattern);
+    auto entries = listDirectory(dir.path().string(), c.pattern);
     ASSERT_TRUE(entries.has_value()) << c.pattern;
     std::vector<std::string> names;
     for (const auto& e : *entries) names.push_back(e.name);
@@ -60,7 +60,7 @@ TEST(FileSystem, ListDirectoryMatchesPatternsCaseInsensitively) {
     EXPECT_EQ(names, c.names) << c.pattern;
   }
 
-  auto entries = listDirectory(dir.path() + "/", "*.tlk");
+  auto entries = listDirectory(dir.directory(), "*.tlk");
   ASSERT_TRUE(entries.has_value());
   for (const auto& e : *entries) {
     EXPECT_EQ(e.isDirectory, e.name == "sub.tlk");
@@ -82,7 +82,7 @@ TEST(FileSystem, UtfEightNamesAreListedInTheirShiftJisOrder) {
     dir.write(name, "x");
   }
   setPathEncoding(PathEncoding::kUtf8);
-  auto entries = listDirectory(dir.path() + "/", "*.tlk");
+  auto entries = listDirectory(dir.directory(), "*.tlk");
   setPathEncoding(PathEncoding::kShiftJis);
   ASSERT_TRUE(entries.has_value());
   std::vector<std::string> names;
@@ -130,7 +130,7 @@ TEST(FileSystem, ReplaceFileAtomicallyWritesNewContentAndLeavesNoTemporaryFile) 
   struct stat info {};
   ASSERT_EQ(::stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
-  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"store.xml"});
+  EXPECT_EQ(namesIn(dir.path().string()), std::vector<std::string>{"store.xml"});
 }
 
 TEST(FileSystem, ReplaceFileAtomicallyFailureLeavesTargetAndNoTemporaryFile) {
@@ -140,10 +140,10 @@ TEST(FileSystem, ReplaceFileAtomicallyFailureLeavesTargetAndNoTemporaryFile) {
   std::string inside = dir.write("target/keep", "kept");
   EXPECT_FALSE(replaceFileAtomically(dir.file("target"), "new"));
   EXPECT_EQ(readFile(inside).value_or(""), "kept");
-  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"target"});
+  EXPECT_EQ(namesIn(dir.path().string()), std::vector<std::string>{"target"});
   // The directory does not exist: nothing is created.
   EXPECT_FALSE(replaceFileAtomically(dir.file("none/file"), "new"));
-  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"target"});
+  EXPECT_EQ(namesIn(dir.path().string()), std::vector<std::string>{"target"});
   EXPECT_STRNE(kTemporarySuffix, "");
 }
 

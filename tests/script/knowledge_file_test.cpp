@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/temp_dir.h"
+#include "support/temp_dir.h"
 #include "platform/text_codec.h"
 #include "util/mt19937.h"
 #include "util/problem_list.h"
@@ -223,7 +223,7 @@ TEST(KnowledgeFile, RejectedFilesAndTheirReasons) {
   std::u16string header(kKnowledgeFileHeader);
   EXPECT_FALSE(parseKnowledgeFile(u"T", dir.file("missing.tlk"), header, false, base, &report));
   EXPECT_EQ(report.status, KnowledgeFileStatus::kCannotOpen);
-  EXPECT_FALSE(parseKnowledgeFile(u"T", dir.path() + "/", header, false, base, &report));
+  EXPECT_FALSE(parseKnowledgeFile(u"T", dir.directory(), header, false, base, &report));
   EXPECT_EQ(report.status, KnowledgeFileStatus::kNoFileName);
   EXPECT_FALSE(parseKnowledgeFile(u"T", "", header, false, base, &report));
   EXPECT_EQ(report.status, KnowledgeFileStatus::kMissingArgument);

@@ -14,8 +14,9 @@
 #include <string>
 
 #include "platform/text_codec.h"
-#include "shiori/ghost_fixture.h"
 #include "shiori/shiori_server.h"
+#include "support/ghost_fixture.h"
+#include "support/host_block.h"
 
 namespace zelka {
 namespace {
@@ -28,12 +29,7 @@ using testing::TempGhost;
 constexpr char kSecond[] =
     "GET Sentence SHIORI/2.2\r\nSender: SSP\r\nEvent: OnSecondChange\r\nReference0: 1\r\n\r\n";
 
-void* mallocCopy(std::string_view text) {
-  void* block = std::malloc(text.size() + 1);
-  std::memcpy(block, text.data(), text.size());
-  static_cast<char*>(block)[text.size()] = '\0';
-  return block;
-}
+using testing::mallocCopy;
 
 std::string heard(const std::string& sentence) {
   return "GET Sentence SHIORI/2.2\r\nSender: Anna\r\nSecurityLevel: local\r\nSentence: " +

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "shiori/ghost_fixture.h"
+#include "support/ghost_fixture.h"
+#include "support/host_block.h"
 #include "shiori/shiori_server.h"
 
 namespace zelka {
@@ -145,12 +146,7 @@ TEST_F(DiagnosticLogTest, CloseWithoutOpenWritesNothing) {
   EXPECT_FALSE(dir.exists("zelka.log"));
 }
 
-void* mallocCopy(std::string_view text) {
-  void* block = std::malloc(text.size() + 1);
-  std::memcpy(block, text.data(), text.size());
-  static_cast<char*>(block)[text.size()] = '\0';
-  return block;
-}
+using testing::mallocCopy;
 
 // Runs a whole session of the server in the ghost directory as the current directory and
 // answers the log's content ("(none)" when no log was created).

@@ -7,7 +7,8 @@
 #include <set>
 #include <string>
 
-#include "shiori/ghost_fixture.h"
+#include "support/ghost_fixture.h"
+#include "support/host_block.h"
 #include "shiori/shiori_server.h"
 
 namespace zelka {
@@ -20,16 +21,11 @@ using testing::knowledgeBlock;
 using testing::knowledgeFile;
 using testing::makeConfig;
 
-void* mallocCopy(std::string_view text) {
-  void* block = std::malloc(text.size() + 1);
-  std::memcpy(block, text.data(), text.size());
-  static_cast<char*>(block)[text.size()] = '\0';
-  return block;
-}
+using testing::mallocCopy;
 
 // Loads a server on a temporary ghost and sends requests through the exported functions'
 // bodies, with the memory-block conventions of the host.
-class ServerTest : public ::testing::Test {
+class DispatchTest : public ::testing::Test {
  protected:
   void start(const std::string& config = makeConfig(), std::string_view knowledge = {}) {
     ghost = std::make_unique<TempGhost>(config);
@@ -68,7 +64,7 @@ class ServerTest : public ::testing::Test {
   int loadResult = -1;
 };
 
-TEST_F(ServerTest, EveryCommandAnswersOnlyItsListedVersions) {
+TEST_F(DispatchTest, EveryCommandAnswersOnlyItsListedVersions) {
   start(makeConfig(), knowledgeBlock("Unused", "x"));
   ASSERT_EQ(loadResult, 1);
   struct Row {
@@ -109,13 +105,13 @@ TEST_F(ServerTest, EveryCommandAnswersOnlyItsListedVersions) {
   }
 }
 
-TEST_F(ServerTest, UnsupportedVersionGetsThePreamble) {
+TEST_F(DispatchTest, UnsupportedVersionGetsThePreamble) {
   start();
   EXPECT_EQ(send("GET Version SHIORI/2.6\r\n\r\n"),
             "SHIORI/2.6 501 Not Implemented\r\nCharset: Shift_JIS\r\n\r\n");
 }
 
-TEST_F(ServerTest, MissingCommandOrVersionIsAnInternalError) {
+TEST_F(DispatchTest, MissingCommandOrVersionIsAnInternalError) {
   start();
   const char* texts[] = {"GET \r\n\r\n", " SHIORI/2.0\r\n\r\n", "nospace\r\n\r\n", "\x01\x01"};
   for (const char* text : texts) {
@@ -123,7 +119,7 @@ TEST_F(ServerTest, MissingCommandOrVersionIsAnInternalError) {
   }
 }
 
-TEST_F(ServerTest, OwnerGhostNameComesFromTheGhostHeader) {
+TEST_F(DispatchTest, OwnerGhostNameComesFromTheGhostHeader) {
   start();
   EXPECT_EQ(server->ownerGhostName(), "Zelka");
   EXPECT_EQ(send("NOTIFY SHIORI/2.0\r\n\r\n"), "SHIORI/2.6 400 Bad Request\r\nCharset: Shift_JIS\r\n\r\n");
@@ -137,7 +133,7 @@ TEST_F(ServerTest, OwnerGhostNameComesFromTheGhostHeader) {
   EXPECT_EQ(server->ownerGhostName(), "\x82\xb3\x82\xad\x82\xe7");
 }
 
-TEST_F(ServerTest, VersionReportsTheConfiguredLocale) {
+TEST_F(DispatchTest, VersionReportsTheConfiguredLocale) {
   ConfigOptions o;
   o.locale = "Japanese";
   start(makeConfig(o));
@@ -145,7 +141,7 @@ TEST_F(ServerTest, VersionReportsTheConfiguredLocale) {
             "SHIORI/2.6 200 OK\r\nLocale: Japanese\r\nLanguage: Japanese\r\nCharset: Shift_JIS\r\n\r\n");
 }
 
-TEST_F(ServerTest, VersionWithoutLocaleLeavesBothLinesOut) {
+TEST_F(DispatchTest, VersionWithoutLocaleLeavesBothLinesOut) {
   ConfigOptions o;
   o.locale = "";
   start(makeConfig(o));
@@ -153,13 +149,13 @@ TEST_F(ServerTest, VersionWithoutLocaleLeavesBothLinesOut) {
             "SHIORI/2.6 200 OK\r\nCharset: Shift_JIS\r\n\r\n");
 }
 
-TEST_F(ServerTest, StatusReportsTheCounters) {
+TEST_F(DispatchTest, StatusReportsTheCounters) {
   start();
   EXPECT_EQ(send("GET Status SHIORI/2.0\r\n\r\n"),
             "SHIORI/2.6 200 OK\r\nStatus: 0,0,0,0,0,0\r\nCharset: Shift_JIS\r\n\r\n");
 }
 
-TEST_F(ServerTest, WordRunsTheTypeAsAScript) {
+TEST_F(DispatchTest, WordRunsTheTypeAsAScript) {
   start();
   EXPECT_EQ(send("GET Word SHIORI/2.0\r\nType: %if(1){yes}else{no}\r\n\r\n"),
             "SHIORI/2.6 200 OK\r\nWord: yes\r\nCharset: Shift_JIS\r\n\r\n");
@@ -176,7 +172,7 @@ TEST_F(ServerTest, WordRunsTheTypeAsAScript) {
             "SHIORI/2.6 400 Bad Request\r\nCharset: Shift_JIS\r\n\r\n");
 }
 
-TEST_F(ServerTest, OtherGhostNamesFillHere) {
+TEST_F(DispatchTest, OtherGhostNamesFillHere) {
   start();
   EXPECT_EQ(send("NOTIFY OtherGhostName SHIORI/2.3\r\nGhost: x\r\nGhostEx: A\r\nGhostEx: B\r\n\r\n"),
             "SHIORI/2.6 200 OK\r\nCharset: Shift_JIS\r\n\r\n");
@@ -192,7 +188,7 @@ TEST_F(ServerTest, OtherGhostNamesFillHere) {
   EXPECT_EQ(variable("__Here"), "");
 }
 
-TEST_F(ServerTest, StringResourceRunsTheResourceEvent) {
+TEST_F(DispatchTest, StringResourceRunsTheResourceEvent) {
   start(makeConfig(), knowledgeBlock("OnZelkaGetResource", "resource text"));
   EXPECT_EQ(send("GET String SHIORI/2.5\r\nID: homeurl\r\n\r\n"),
             "SHIORI/2.6 200 OK\r\nString: resource text\r\nCharset: Shift_JIS\r\n\r\n");
@@ -202,14 +198,14 @@ TEST_F(ServerTest, StringResourceRunsTheResourceEvent) {
   EXPECT_EQ(variable("__ID"), "");
 }
 
-TEST_F(ServerTest, StringResourceWithoutScriptIsNoContentAndKeepsTheId) {
+TEST_F(DispatchTest, StringResourceWithoutScriptIsNoContentAndKeepsTheId) {
   start();
   EXPECT_EQ(send("GET String SHIORI/2.5\r\nID: 42\r\n\r\n"),
             "SHIORI/2.6 204 No Content\r\nCharset: Shift_JIS\r\n\r\n");
   EXPECT_EQ(variable("__ID"), "42");
 }
 
-TEST_F(ServerTest, StringResourceFollowsTheEventRename) {
+TEST_F(DispatchTest, StringResourceFollowsTheEventRename) {
   ConfigOptions o;
   o.sections =
       "  <EventRename>\r\n"
@@ -221,7 +217,7 @@ TEST_F(ServerTest, StringResourceFollowsTheEventRename) {
             "SHIORI/2.6 200 OK\r\nString: renamed\r\nCharset: Shift_JIS\r\n\r\n");
 }
 
-TEST_F(ServerTest, RequestHeadersNeverSurviveIntoTheResponse) {
+TEST_F(DispatchTest, RequestHeadersNeverSurviveIntoTheResponse) {
   start();
   EXPECT_EQ(send("GET Status SHIORI/2.0\r\nSentence: x\r\nWord: y\r\nSender: z\r\n\r\n"),
             "SHIORI/2.6 200 OK\r\nStatus: 0,0,0,0,0,0\r\nCharset: Shift_JIS\r\n\r\n");

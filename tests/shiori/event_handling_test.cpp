@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "platform/text_codec.h"
-#include "shiori/ghost_fixture.h"
 #include "shiori/session_tuning.h"
+#include "support/ghost_fixture.h"
+#include "support/host_block.h"
 #include "shiori/shiori_server.h"
 
 namespace zelka {
@@ -56,12 +57,7 @@ const std::string kScripts =
     knowledgeBlock("MyFree", "renamed free") +
     knowledgeBlock("OnRenamed", "renamed=%ref0[1].");
 
-void* mallocCopy(std::string_view text) {
-  void* block = std::malloc(text.size() + 1);
-  std::memcpy(block, text.data(), text.size());
-  static_cast<char*>(block)[text.size()] = '\0';
-  return block;
-}
+using testing::mallocCopy;
 
 class EventHandlingTest : public ::testing::Test {
  protected:

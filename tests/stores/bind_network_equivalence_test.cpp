@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "stores/store_test_support.h"
+#include "support/temp_dir.h"
+#include "support/xmllint.h"
 
 namespace zelka {
 namespace {
@@ -233,8 +234,8 @@ TEST(BindNetworkEquivalenceTest, LongRandomLearningWritesTheSameFileAsThePlainAr
   EXPECT_GT(reference.pruned, 0);
 
   TempDir dir("bind-equivalence");
-  ASSERT_TRUE(store.save(dir.file("store.xml")));
-  ASSERT_TRUE(expected.save(dir.file("plain.xml")));
+  ASSERT_TRUE(store.save(dir.wide("store.xml")));
+  ASSERT_TRUE(expected.save(dir.wide("plain.xml")));
   const std::string written = fileBytes(dir / "store.xml");
   EXPECT_FALSE(written.empty());
   EXPECT_TRUE(written == fileBytes(dir / "plain.xml"));

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "stores/store_test_support.h"
+#include "support/temp_dir.h"
+#include "support/xmllint.h"
 
 namespace zelka {
 namespace {
@@ -30,7 +31,7 @@ double childCountSum(BindNode node) {
 
 class BindNetworkTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(store_.load(dir_.file("bind.xml"))); }
+  void SetUp() override { ASSERT_TRUE(store_.load(dir_.wide("bind.xml"))); }
 
   BindNode add(const BindNode& parent, std::u16string_view name) {
     BindNode node;
@@ -172,7 +173,7 @@ TEST(BindNetworkMissingNumbersTest, ReadAsZeroAndAreWrittenBack) {
                       "<Bind name=\"root\"><Bind name=\"a\"/></Bind>\n");
   {
     BindNetworkStore store;
-    ASSERT_TRUE(store.load(dir.file("bind.xml")));
+    ASSERT_TRUE(store.load(dir.wide("bind.xml")));
     BindNode root = store.root();
     BindNode a = root.findChild(u"a", 1);
     ASSERT_TRUE(a);
@@ -207,7 +208,7 @@ TEST_F(BindNetworkTest, DestructionSavesTheLearnedTree) {
   auto file = dir_ / "bind.xml";
   {
     BindNetworkStore other;
-    ASSERT_TRUE(other.load(dir_.file("other.xml")));
+    ASSERT_TRUE(other.load(dir_.wide("other.xml")));
     BindNode x;
     ASSERT_TRUE(x.addChild(other.root(), u"\u732b"));  // a character outside ASCII
     BindNode y;
@@ -220,7 +221,7 @@ TEST_F(BindNetworkTest, DestructionSavesTheLearnedTree) {
   EXPECT_EQ(xpath(otherFile, "string(/Bind/Bind/@total)"), "1.000000000000000e+000");
 
   BindNetworkStore reread;
-  ASSERT_TRUE(reread.load(dir_.file("other.xml")));
+  ASSERT_TRUE(reread.load(dir_.wide("other.xml")));
   BindNode cat = reread.root().findChild(u"\u732b", 1);
   ASSERT_TRUE(cat);
   EXPECT_TRUE(cat.findChild(u"x", 1));
@@ -246,7 +247,7 @@ TEST(BindNetworkHandEditedTest, OddEntriesNeitherStallNorSpreadDamage) {
                       "</Bind>\n");
   {
     BindNetworkStore store;
-    ASSERT_TRUE(store.load(dir.file("bind.xml")));
+    ASSERT_TRUE(store.load(dir.wide("bind.xml")));
     BindNode root = store.root();
     ASSERT_TRUE(root);
     BindNode a = root.findChild(u"a", 0);
@@ -287,13 +288,13 @@ TEST(BindNetworkHandEditedTest, ChildrenOfAZeroTotalStayUnreachable) {
                       "</Bind>\n");
   {
     BindNetworkStore store;
-    ASSERT_TRUE(store.load(dir.file("bind.xml")));
+    ASSERT_TRUE(store.load(dir.wide("bind.xml")));
     BindNode c;
     ASSERT_TRUE(c.addChild(store.root(), u"c"));
     EXPECT_EQ(c.distance(), 0.0);
   }
   BindNetworkStore reread;
-  ASSERT_TRUE(reread.load(dir.file("bind.xml")));
+  ASSERT_TRUE(reread.load(dir.wide("bind.xml")));
   EXPECT_FALSE(reread.root().findChild(u"a", 0));
   EXPECT_FALSE(reread.root().findChild(u"b", 0));
   EXPECT_TRUE(reread.root().findChild(u"c", 1));

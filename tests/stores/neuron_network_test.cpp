@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "stores/store_test_support.h"
+#include "support/temp_dir.h"
+#include "support/xmllint.h"
 
 namespace zelka {
 namespace {
@@ -32,7 +33,7 @@ std::string ascii(const std::u16string& s) { return std::string(s.begin(), s.end
 
 class NeuronNetworkTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(net_.load(dir_.file("neuron.xml"))); }
+  void SetUp() override { ASSERT_TRUE(net_.load(dir_.wide("neuron.xml"))); }
   std::filesystem::path file() const { return dir_ / "neuron.xml"; }
 
   TempDir dir_{"neuron"};
@@ -125,7 +126,7 @@ TEST_F(NeuronNetworkTest, DirectionAndKindCodesSelectTheGroup) {
     TempDir dir{"neuron-codes"};
     {
       NeuronNetwork net;
-      ASSERT_TRUE(net.load(dir.file("neuron.xml")));
+      ASSERT_TRUE(net.load(dir.wide("neuron.xml")));
       Neuron n = net.createNeuron();
       EXPECT_TRUE(n.connect(c.direction, c.kind, u"NEURTARGET"));
     }
@@ -223,7 +224,7 @@ TEST(NeuronNetworkHandEditedTest, OddNeuronsAreHandledWithoutSpreadingDamage) {
                       "</NeuronStructure>\n");
   {
     NeuronNetwork net;
-    ASSERT_TRUE(net.load(dir.file("neuron.xml")));
+    ASSERT_TRUE(net.load(dir.wide("neuron.xml")));
     Neuron b = net.findNeuron(u"NEURB");
     ASSERT_TRUE(b);
     EXPECT_EQ(b.firstExpression(), u"");

@@ -9,7 +9,8 @@
 
 #include "platform/file_system.h"
 #include "stores/neuron_network.h"
-#include "stores/store_test_support.h"
+#include "support/temp_dir.h"
+#include "support/xmllint.h"
 
 namespace zelka {
 namespace {
@@ -54,14 +55,14 @@ TEST(ReadOnlyStoreTest, NothingOnDiskChangesWhateverTheFileHolds) {
     const auto before = filesIn(dir);
     {
       NeuronNetwork network;
-      EXPECT_EQ(network.openReadOnly(dir.file("neuron.xml")), c.result);
+      EXPECT_EQ(network.openReadOnly(dir.wide("neuron.xml")), c.result);
       EXPECT_TRUE(network.readOnly());
       EXPECT_EQ(network.openProblem().empty(), c.result == XmlOpenResult::Loaded);
       Neuron made = network.createNeuron();
       EXPECT_EQ(made.empty(), c.result != XmlOpenResult::Loaded);
       made.addExpressions({u"new"});
       EXPECT_FALSE(network.save());
-      EXPECT_FALSE(network.save(dir.file("elsewhere.xml")));
+      EXPECT_FALSE(network.save(dir.wide("elsewhere.xml")));
     }  // destruction saves a store: refused too
     EXPECT_EQ(filesIn(dir), before);
   }
@@ -71,8 +72,8 @@ TEST(ReadOnlyStoreTest, AnOrdinaryOpenAfterwardsWritesAgain) {
   TempDir dir("read-only");
   writeBytes(dir / "neuron.xml", kNetwork);
   NeuronNetwork network;
-  ASSERT_EQ(network.openReadOnly(dir.file("neuron.xml")), XmlOpenResult::Loaded);
-  ASSERT_TRUE(network.load(dir.file("neuron.xml")));
+  ASSERT_EQ(network.openReadOnly(dir.wide("neuron.xml")), XmlOpenResult::Loaded);
+  ASSERT_TRUE(network.load(dir.wide("neuron.xml")));
   EXPECT_FALSE(network.readOnly());
   EXPECT_TRUE(network.save());
 }
@@ -81,7 +82,7 @@ TEST(ReadOnlyStoreTest, LinksAndExpressionsAreReadWithoutCreatingAnything) {
   TempDir dir("read-only");
   writeBytes(dir / "neuron.xml", kNetwork);
   NeuronNetwork network;
-  ASSERT_EQ(network.openReadOnly(dir.file("neuron.xml")), XmlOpenResult::Loaded);
+  ASSERT_EQ(network.openReadOnly(dir.wide("neuron.xml")), XmlOpenResult::Loaded);
   Neuron neuron = network.findNeuron(u"NEUR1");
   EXPECT_EQ(neuron.expressions(), (std::vector<std::u16string>{u"a", u"b"}));
   // A synapse without a target is skipped; one without a distance reads as 0.

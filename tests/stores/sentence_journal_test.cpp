@@ -5,7 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "stores/store_test_support.h"
+#include "support/temp_dir.h"
+#include "support/xmllint.h"
 
 namespace zelka {
 namespace {
@@ -17,7 +18,7 @@ TEST(SentenceJournalTest, AbsentFileIsCreatedWithTheRootOnly) {
   TempDir dir{"journal"};
   {
     SentenceJournalStore store;
-    EXPECT_TRUE(store.load(dir.file("journal.xml")));
+    EXPECT_TRUE(store.load(dir.wide("journal.xml")));
     EXPECT_TRUE(store.root());
   }
   auto file = dir / "journal.xml";
@@ -34,7 +35,7 @@ TEST(SentenceJournalTest, ForeignContentIsWrittenBackUnchanged) {
                       "<!-- kept --></SentenceJournal>\n");
   {
     SentenceJournalStore store;
-    ASSERT_TRUE(store.load(dir.file("journal.xml")));
+    ASSERT_TRUE(store.load(dir.wide("journal.xml")));
   }
   auto file = dir / "journal.xml";
   EXPECT_EQ(xpath(file, "string(/SentenceJournal/Entry/@who)"), "x");
@@ -46,7 +47,7 @@ TEST(SentenceJournalTest, BrokenFileIsKeptAsideAndReplaced) {
   TempDir dir{"journal-broken"};
   testing::writeBytes(dir / "journal.xml", "<SentenceJournal><unclosed>");
   SentenceJournalStore store;
-  EXPECT_TRUE(store.load(dir.file("journal.xml")));
+  EXPECT_TRUE(store.load(dir.wide("journal.xml")));
   EXPECT_EQ(xpath(dir / "journal.xml", "count(/SentenceJournal/node())"), "0");
   int aside = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
@@ -61,7 +62,7 @@ TEST(SentenceJournalTest, BrokenFileIsKeptAsideAndReplaced) {
 TEST(SentenceJournalTest, UnwritableLocationFailsTheLoad) {
   TempDir dir{"journal-nowhere"};
   SentenceJournalStore store;
-  EXPECT_FALSE(store.load(dir.file("missing-dir/journal.xml")));
+  EXPECT_FALSE(store.load(dir.wide("missing-dir/journal.xml")));
   EXPECT_FALSE(store.save());
 }
 

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "stores/store_test_support.h"
+#include "support/temp_dir.h"
+#include "support/xmllint.h"
 
 namespace zelka {
 namespace {
@@ -16,7 +17,7 @@ using Keys = std::vector<std::u16string>;
 
 class WordIndexTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(store_.load(dir_.file("index.xml"))); }
+  void SetUp() override { ASSERT_TRUE(store_.load(dir_.wide("index.xml"))); }
 
   // Creates the word's entry the way learning does: with the neighbour findWord reported.
   IndexEntry learn(std::u16string_view word) {
@@ -87,7 +88,7 @@ TEST_F(WordIndexTest, AStaleNeighbourCannotBreakTheOrder) {
   IndexEntry z;
   ASSERT_TRUE(z.create(store_.root(), u"z", m));
   WordIndexStore other;
-  ASSERT_TRUE(other.load(dir_.file("other.xml")));
+  ASSERT_TRUE(other.load(dir_.wide("other.xml")));
   IndexEntry foreign;
   ASSERT_TRUE(foreign.create(other.root(), u"q"));
   IndexEntry a;
@@ -158,7 +159,7 @@ TEST(WordIndexHandEditedTest, OddEntriesAreSteppedOver) {
                       "</WordIndexes>\n");
   {
     WordIndexStore store;
-    ASSERT_TRUE(store.load(dir.file("index.xml")));
+    ASSERT_TRUE(store.load(dir.wide("index.xml")));
     IndexEntry b = store.findWord(u"b").entry;
     ASSERT_TRUE(b);
     EXPECT_EQ(b.firstAlias(), u"");             // its first alias has no name
@@ -187,7 +188,7 @@ TEST(WordIndexFileTest, CharactersWithoutShiftJisFormSurviveTheFile) {
   const std::u16string emoji = u"\U0001F600";  // no Shift_JIS form at all
   {
     WordIndexStore store;
-    ASSERT_TRUE(store.load(dir.file("index.xml")));
+    ASSERT_TRUE(store.load(dir.wide("index.xml")));
     for (const std::u16string& w : {circled, emoji, std::u16string(u"\u732b")}) {
       IndexEntry e;
       ASSERT_TRUE(e.create(store.root(), w, store.findWord(w).neighbour));
@@ -199,7 +200,7 @@ TEST(WordIndexFileTest, CharactersWithoutShiftJisFormSurviveTheFile) {
   EXPECT_EQ(xpath(file, "string(//Index[Alias/@name=\"NEUR\xF0\x9F\x98\x80\"]/@name)"),
             "\xF0\x9F\x98\x80");
   WordIndexStore reread;
-  ASSERT_TRUE(reread.load(dir.file("index.xml")));
+  ASSERT_TRUE(reread.load(dir.wide("index.xml")));
   for (const std::u16string& w : {circled, emoji, std::u16string(u"\u732b")}) {
     IndexEntry e = reread.findWord(w).entry;
     ASSERT_TRUE(e);

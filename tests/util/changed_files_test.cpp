@@ -4,7 +4,7 @@
 #include <utime.h>
 
 #include "platform/file_system.h"
-#include "platform/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace zelka {
 namespace {
@@ -16,7 +16,7 @@ void setTime(const std::string& path, time_t seconds) {
 
 TEST(ChangedFiles, ListsNewAndChangedFilesOnly) {
   testing::TempDir dir;
-  std::string base = dir.path() + "/";
+  std::string base = dir.directory();
   setTime(dir.write("a.mem", "1"), 1000);
   setTime(dir.write("b.MEM", "2"), 1000);
   dir.write("c.txt", "3");
@@ -44,7 +44,7 @@ TEST(ChangedFiles, ListsNewAndChangedFilesOnly) {
 
 TEST(ChangedFiles, NothingFoundIsFalse) {
   testing::TempDir dir;
-  std::string base = dir.path() + "/";
+  std::string base = dir.directory();
   FileTimeMap times;
   std::vector<std::string> changed;
   EXPECT_FALSE(scanChangedFiles(base, "tlk", times, changed));

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "platform/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace zelka {
 namespace {
@@ -76,7 +76,7 @@ TEST(LineReader, MissingFilesAndDirectoriesDoNotOpen) {
   std::string piece = "x";
   EXPECT_FALSE(missing.readLine(piece));
   EXPECT_TRUE(piece.empty());
-  LineReader directory(dir.path(), 1024);
+  LineReader directory(dir.path().string(), 1024);
   EXPECT_FALSE(directory.isOpen());
 }
 

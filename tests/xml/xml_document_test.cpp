@@ -10,7 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/text_codec.h"
-#include "xml/xml_test_support.h"
+#include "support/temp_dir.h"
 
 namespace zelka {
 namespace {
