@@ -183,9 +183,10 @@ bool ShioriServer::otherGhostNamesHandler() {
   return true;
 }
 
-bool ShioriServer::isProblemsRequest() const {
-  return message_.get("sstp_command:") == "GET Problems" &&
-         message_.get("sstp_type:") == "SHIORI/2.0";
+bool ShioriServer::isStateRequest() const {
+  if (message_.get("sstp_type:") != "SHIORI/2.0") return false;
+  const std::optional<std::string> command = message_.get("sstp_command:");
+  return command == "GET Problems" || command == "GET Think";
 }
 
 bool ShioriServer::problemsHandler() {

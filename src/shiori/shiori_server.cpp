@@ -67,9 +67,9 @@ bool ShioriServer::request(HostBlock block, long length) {
   if (block == nullptr || length < 1) return false;
   std::string text = copyFromHostBlock(block, length);
   const bool parsed = parse(std::string_view(text));
-  // The problems request fetches what the log already holds: it is left out of the log, so
-  // that a host asking after every request does not double the log.
-  quietExchange_ = parsed && isProblemsRequest();
+  // The state requests stay out of the log: the problems request fetches what the log already
+  // holds, and a host asks whether a pass runs every few milliseconds while it waits.
+  quietExchange_ = parsed && isStateRequest();
   if (runLevel().logsTraffic() && !quietExchange_) {
     log().write(kRequestBanner);
     log().timeStamp();

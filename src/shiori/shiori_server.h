@@ -73,7 +73,8 @@ class ShioriServer : public ShioriProtocol, public Brain {
   // <where> TAB <message>" with 200, or 204 when none is left. The problems of a session stay
   // after unload until the next load, so a host can ask after unloading too.
   bool problemsHandler();
-  bool isProblemsRequest() const;
+  // GET Problems and GET Think: a host asking about the module rather than talking to it.
+  bool isStateRequest() const;
   // GET Think: whether a think pass is running ("Status: running"), has ended with its answer
   // still to be collected by an OnSecondChange ("finished") or neither ("ready"). Hosts that
   // play the clock themselves ask it before they let a second pass.
@@ -110,7 +111,7 @@ class ShioriServer : public ShioriProtocol, public Brain {
   bool sessionActive_ = false;
   bool answersVersionIn3_ = false;
   Shiori3Scratch shiori3Scratch_;
-  // True while the current exchange is a problems request, which the log leaves out.
+  // True while the current exchange is a state request, which the log leaves out.
   bool quietExchange_ = false;
 };
 

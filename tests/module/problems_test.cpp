@@ -130,16 +130,21 @@ TEST_F(ProblemsTest, AScriptErrorIsToldOnceWithItsFileAndLine) {
             std::string::npos);
   EXPECT_TRUE(takeProblems(module).empty());
 
+  EXPECT_NE(module.send("GET Think SHIORI/2.0\r\nSender: Host\r\n\r\n").find("Status: "),
+            std::string::npos);
+
   // The repeat is summed up at unload, and can be asked for after it.
   EXPECT_EQ(module.unload(), 1);
   EXPECT_EQ(takeProblems(module),
             std::vector<std::string>{"warning\tvender/talk.tlk:5\tthe script error "
                                      "\"%reflex[]\" in OnTest happened 1 more time in this "
                                      "session"});
-  // The log has the problems, but not the exchanges that fetched them.
+  // The log has the problems, but not the exchanges that fetched them, nor those that asked
+  // whether a think pass runs (a host asks that every few milliseconds).
   const std::string log = ghost.read("zelka.log");
   EXPECT_NE(log.find(" error: vender/talk.tlk:5: script error in OnTest"), std::string::npos);
   EXPECT_EQ(log.find("GET Problems"), std::string::npos) << log;
+  EXPECT_EQ(log.find("GET Think"), std::string::npos) << log;
   EXPECT_NE(log.find("Event: OnTest"), std::string::npos);
 }
 
