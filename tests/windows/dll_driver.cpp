@@ -133,8 +133,10 @@ TEST_F(ModuleTest, ProtocolIsAnsweredThroughTheExports) {
       {"GET Version SHIORI/2.6\r\n\r\n", "SHIORI/2.6 501 Not Implemented\r\nCharset: Shift_JIS\r\n\r\n"},
       {"NOTIFY OwnerGhostName SHIORI/2.0\r\nGhost: A\r\n\r\n",
        "SHIORI/2.6 501 Not Implemented\r\nCharset: Shift_JIS\r\n\r\n"},
+      // A 2.x command in a SHIORI/3.0 request is refused in 3.0 form, with the reason.
       {"GET Sentence SHIORI/3.0\r\n\r\n",
-       "SHIORI/2.6 501 Not Implemented\r\nCharset: Shift_JIS\r\n\r\n"},
+       "SHIORI/3.0 400 Bad Request\r\nCharset: Shift_JIS\r\nSender: Emily\r\nErrorLevel: "
+       "error\r\nErrorDescription: a SHIORI/3.0 request is GET or NOTIFY\r\n\r\n"},
       {"\x01", "SHIORI/2.6 500 Internal Server Error\r\n\r\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(module->send(c.request), c.response) << c.request;
