@@ -72,8 +72,9 @@ bool wellFormed(const char* block, long length) {
   if (block == nullptr || length < 0) return false;
   const std::string_view text(block, static_cast<std::size_t>(length));
   if (std::strlen(block) != text.size()) return false;
+  // A 2.x request is answered in 2.6, a 3.0 request in 3.0.
   constexpr std::string_view kVersion = "SHIORI/2.6 ";
-  if (!text.starts_with(kVersion)) return false;
+  if (!text.starts_with(kVersion) && !text.starts_with("SHIORI/3.0 ")) return false;
   const std::size_t lineEnd = text.find("\r\n");
   if (lineEnd == std::string_view::npos) return false;
   const std::string_view status = text.substr(kVersion.size(), lineEnd - kVersion.size());
