@@ -134,15 +134,11 @@ bool ghostDirectoryUsable(std::string& directory) {
   return true;
 }
 
+// The vendor folder, named as the module names it: in path text, like the ghost directory.
 std::string vendorDirectoryOf(const std::string& ghostDirectory) {
-  zelka::ZelkaConfig config(zelka::toWide(ghostDirectory));
-  return ghostDirectory + zelka::toNarrow(config.directory(u"Directory", u"vender"));
-}
-
-std::string learningDirectoryOf(const std::string& ghostDirectory) {
   zelka::ZelkaConfig config(zelka::pathToWide(ghostDirectory).value_or(std::u16string()));
   return ghostDirectory +
-         zelka::pathFromWide(config.directory(u"Directory", u"learning")).value_or(std::string());
+         zelka::pathFromWide(config.directory(u"Directory", u"vender")).value_or(std::string());
 }
 
 // Hands --seed and --first-think-wait to the module through the environment it reads at load
@@ -234,7 +230,7 @@ int runSession(Arguments& args, bool interactive) {
   }
   style.color = args.color < 0 ? stdoutIsColourTerminal() : args.color == 1;
 
-  const std::string learning = learningDirectoryOf(args.ghostDirectory);
+  const std::string learning = learningDirectoryOfGhost(args.ghostDirectory);
   const LearnedStores before = countLearnedStores(learning);
 
   ModuleClient module;

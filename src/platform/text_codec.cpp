@@ -2,6 +2,9 @@
 // UTF-8 <-> UTF-16 conversions of the XML layer. Nothing here depends on the platform.
 #include "platform/text_codec.h"
 
+#include <charconv>
+#include <cstdint>
+
 #include "platform/codec_tables.h"
 
 namespace zelka {
@@ -256,14 +259,11 @@ inline bool hasNarrowForm(const CodecTables& t, char32_t cp) {
 }
 
 void appendDecimalReference(std::string& out, char32_t cp) {
-  char digits[8];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + cp % 10);
-    cp /= 10;
-  } while (cp != 0);
+  char digits[10];
+  char* end =
+      std::to_chars(digits, digits + sizeof digits, static_cast<std::uint32_t>(cp)).ptr;
   out += "&#";
-  while (count > 0) out += digits[--count];
+  out.append(digits, end);
   out += ';';
 }
 

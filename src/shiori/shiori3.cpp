@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <initializer_list>
 #include <iterator>
 #include <optional>
@@ -76,13 +77,9 @@ bool referenceNumber(std::string_view key, unsigned& number) {
 // Writes "Reference<n>:" into key (whose storage is reused).
 void setReferenceKey(std::string& key, unsigned number) {
   char digits[12];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + number % 10);
-    number /= 10;
-  } while (number != 0);
+  char* end = std::to_chars(digits, digits + sizeof digits, number).ptr;
   key.assign(kReferencePrefix);
-  while (count > 0) key += digits[--count];
+  key.append(digits, end);
   key += ':';
 }
 

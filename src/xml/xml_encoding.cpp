@@ -1,5 +1,6 @@
 #include "xml/xml_encoding.h"
 
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -341,12 +342,7 @@ namespace {
 
 void appendDecimal(std::string& out, std::uint32_t value) {
   char digits[12];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) out.push_back(digits[--n]);
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
 }  // namespace
